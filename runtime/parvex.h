@@ -1,0 +1,236 @@
+// The effect runtime: the base class that generated effects derive from, its chain of service parts and
+// its section operations. Nothing here knows the plug-in interface or the windowing toolkit.
+#pragma once
+
+#include "runtime/host_link.h"
+#include "runtime/shared_value.h"
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Script values become integers (slots, ids, indices) this way: nudged away from zero by 0.0001, then
+// truncated. Out-of-range values saturate and NaN gives 0.
+int32_t ToIndex(double value);
+
+// Sparse script memory: pages of 65536 values, created zero-filled on first touch.
+class CParvexMemory {
+public:
+    static constexpr int32_t kPageSize = 65536;
+
+    double& MemoryAt(int32_t index);
+    // The page holding the index if it exists; never allocates.
+    double* FindPage(int32_t index) const;
+
+protected:
+    ~CParvexMemory() = default;
+    std::map<int32_t, std::unique_ptr<double[]>> Pages;
+};
+
+class CParvexVeST : public CParvexMemory {
+public:
+    THostLink* Host = nullptr; // not owned
+
+protected:
+    ~CParvexVeST() = default;
+};
+
+class CParvexSliders : public CParvexVeST {
+public:
+    static constexpr int kSliderCount = 128;
+    SharedDouble SliderValues[kSliderCount];
+
+    virtual void DoSlider() {}
+
+protected:
+    ~CParvexSliders() = default;
+};
+
+class CParvexSamples : public CParvexSliders {
+public:
+    static constexpr int kSlotCount = 64;
+    double SampleSlots[kSlotCount] = {};
+
+    virtual void DoBlock() {}
+    virtual void DoSample() {}
+
+protected:
+    ~CParvexSamples() = default;
+};
+
+struct TSlider {
+    std::vector<std::string> valueNames;
+    int32_t number = 0;
+    SharedDouble* boundVariable = nullptr; // not owned
+    double defaultValue = 0;
+    double minimum = 0;
+    double maximum = 0;
+    double step = 0;
+    std::string path;
+    std::string extraText;
+    std::string label;
+    std::string name;
+};
+
+class CParvexDescription : public CParvexSamples {
+public:
+    std::vector<TSlider> Sliders;
+    std::string EffectName, ProductString, VendorString, ProgramName;
+    int32_t Version = 0, UniqueId = 0, ChannelCount = 0;
+
+    // Registers a slider and answers its parameter index.
+    int32_t AddSlider(int32_t number, SharedDouble* boundVariable, double defaultValue, double minimum,
+                      double maximum, double step, const std::string& path, const std::string& extraText,
+                      const std::string& label, const std::string& name);
+    static void ListDataFiles(const std::string& folder, TSlider& slider);
+
+protected:
+    ~CParvexDescription() = default;
+};
+
+class CParvexStrings : public CParvexDescription {
+public:
+    static constexpr size_t kFormatResultLimit = 511;
+    static constexpr size_t kFormatSpecLimit = 255;
+
+    std::map<int32_t, std::string> Strings;
+    std::map<int32_t, std::string> FileNames;
+
+    // The text under the id, created empty when absent.
+    std::string& GetString(double id);
+    int32_t SetString(int32_t id, const std::string& text);
+    void SetFileName(int32_t id, const std::string& name);
+
+    // printf-style formatting of script values into the text under `destination`; answers `destination`.
+    // Conversions beyond the values given read 0.
+    template <typename... Values>
+    double FormatString(double destination, double format, Values... values) {
+        const double list[] = {double(values)..., 0.0};
+        return FormatStringList(destination, format, list, sizeof...(Values));
+    }
+    double FormatStringList(double destination, double format, const double* values, size_t count);
+
+protected:
+    ~CParvexStrings() = default;
+};
+
+struct TFile {
+    enum Mode : int32_t { kClosed = 0, kReading = 1, kWriting = 2 };
+    std::string name;
+    int32_t position = 0;
+    std::vector<float> values;
+    int32_t mode = kClosed;
+};
+
+class CParvexFiles : public CParvexStrings {
+public:
+    std::vector<TFile> Files{TFile{}}; // element 0 is the state handle
+
+    TFile& StateHandle() { return Files[0]; }
+    static std::string PluginFilePath(const std::string& name);
+    static void FileVar(TFile& file, double& variable);
+    static void FileVar(TFile& file, SharedDouble& variable);
+    void CloseFile(TFile& file);
+    static void FlushFile(const TFile& file);
+    static void WriteLog(const std::string& text);
+
+protected:
+    ~CParvexFiles();
+};
+
+struct TFontEntry {
+    std::string face;
+    double size = 1;
+    int32_t style = 0;
+};
+
+class CParvexFonts : public CParvexFiles {
+public:
+    std::map<int32_t, TFontEntry> Fonts;
+    double TextHeight = 0;
+
+protected:
+    ~CParvexFonts() = default;
+};
+
+struct TImageEntry {
+    std::unique_ptr<TImageSlot> slot;
+    double width = 0;
+    double height = 0;
+};
+
+class CParvexGraphics : public CParvexFonts {
+public:
+    double PenX = 0, PenY = 0;
+    double ColorR = 0, ColorG = 0, ColorB = 0, ColorA = 0;
+    std::map<int32_t, TImageEntry> Images;
+    SharedDouble FrameRate;
+
+    double FillRectTo(double x, double y);
+    double DrawString(double stringId);
+    double SetFont(double fontNumber, double nameId, double size, double style);
+    struct TextSize {
+        double width;
+        double height;
+    };
+    TextSize MeasureString(double stringId);
+    double DrawImage(double imageNumber, double scale, double rotation, double sourceX, double sourceY);
+    TImageEntry& FindImage(int32_t number);
+
+protected:
+    ~CParvexGraphics() = default;
+};
+
+// 0..1 colour component to a byte: 0.5 gives 127.
+uint8_t ToColorByte(double component);
+
+class CParvexMouse : public CParvexGraphics {
+public:
+    SharedDouble MouseX, MouseY, MouseButtons;
+
+protected:
+    ~CParvexMouse() = default;
+};
+
+class TParvex : public CParvexMouse {
+public:
+    TParvex();
+    virtual ~TParvex();
+    TParvex(const TParvex&) = delete;
+    TParvex& operator=(const TParvex&) = delete;
+
+    virtual void DoReset();
+    virtual void DoClose() {}
+    virtual void DoSuspend() {}
+    virtual void DoResume();
+    virtual void DoInit() {}
+    virtual int32_t DoInitOnce();
+    virtual void DoGraphics() {}
+    virtual void DoIdle();
+    virtual void DoSerialize() {}
+    virtual int32_t SetStateChunk(const void* data, int32_t byteCount, bool isPreset);
+    virtual int32_t GetStateChunk(void** data, bool isPreset);
+
+    // Transforms over script memory.
+    void Fft(int32_t index, int32_t size, int32_t mode);
+    void FftReal(int32_t index, int32_t size, int32_t inverse);
+    void ConvolveComplex(int32_t destination, int32_t source, int32_t count);
+
+    int32_t InitCount = 0;
+    std::atomic<int32_t> LastRedrawTick{0};
+
+private:
+    void ResetRuntime();
+};
+
+// Milliseconds on a monotonic clock, wrapping like a signed 32-bit counter.
+int32_t MillisecondTick();
+
+// The folder holding the plug-in module, with a trailing separator; set once when the module loads.
+void SetPluginFolder(const std::string& folder);
+const std::string& PluginFolder();
+// Where WriteLog appends.
+std::string LogFilePath();
