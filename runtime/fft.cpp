@@ -36,8 +36,8 @@ double twiddleStore[TwiddleOffset(kMaxComplexLog2 + 1)];
 std::uint16_t permutationStore[(2 << kMaxComplexLog2) - 2];
 std::once_flag tablesBuilt;
 
-// Real transform of N points: cos, sin of 2πk/N at [2k], [2k + 1] for k from 1 to N/4 - 1, starting at N/2
-// - 16.
+// The N-point real transform's table starts at N/2 - 16 and holds cos, sin of 2πk/N at [2k], [2k + 1]
+// for k from 1 to N/4 - 1.
 double realStore[(1 << kMaxRealLog2) - 16];
 std::array<std::once_flag, kMaxRealLog2 + 1> realBuilt;
 
