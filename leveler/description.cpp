@@ -35,11 +35,47 @@ constexpr const char* kImageFileNames[] = {
 // The panel's texts, addressed by number from 10000 on.
 constexpr int32_t kFirstLiteralId = 10000;
 constexpr const char* kLiterals[] = {
-    "build 170407", "Courier New", "%.2f", "Arial", " dB", "Input Trim", " LUFS", "Target", " dBfs",
-    "Noise Floor", " ms", "Gate Speed", " dB", "Output Trim", "Automatic Trim", "Automatic Threshold",
-    "Config", " dB", "Fast Attenuation", " dB", "Fast Gain", " dB", "Med Attenuation", " dB", "Med Gain",
-    " dB", "Slow Attenuation", " dB", "Slow Gain", "", "HPF Amount", "%.1f", " LUFS", "%.1f", " LU",
-    "INVALID", "INVALID", "Arial", "Arial", "EXCESSIVE GATING!", "Arial",
+    "build 170407",
+    "Courier New",
+    "%.2f",
+    "Arial",
+    " dB",
+    "Input Trim",
+    " LUFS",
+    "Target",
+    " dBfs",
+    "Noise Floor",
+    " ms",
+    "Gate Speed",
+    " dB",
+    "Output Trim",
+    "Automatic Trim",
+    "Automatic Threshold",
+    "Config",
+    " dB",
+    "Fast Attenuation",
+    " dB",
+    "Fast Gain",
+    " dB",
+    "Med Attenuation",
+    " dB",
+    "Med Gain",
+    " dB",
+    "Slow Attenuation",
+    " dB",
+    "Slow Gain",
+    "",
+    "HPF Amount",
+    "%.1f",
+    " LUFS",
+    "%.1f",
+    " LU",
+    "INVALID",
+    "INVALID",
+    "Arial",
+    "Arial",
+    "EXCESSIVE GATING!",
+    "Arial",
 };
 static_assert(std::size(kLiterals) == 41);
 
@@ -58,8 +94,7 @@ TParvexEffect::TParvexEffect() {
                   row.name);
 }
 
-void TParvexEffect::DoReset() {
-    TParvex::DoReset();
+void TParvexEffect::RegisterTables() {
     for (int32_t i = 0; i < int32_t(std::size(kImageFileNames)); ++i) SetFileName(i, kImageFileNames[i]);
     for (int32_t i = 0; i < int32_t(std::size(kLiterals)); ++i) SetString(kFirstLiteralId + i, kLiterals[i]);
 }
