@@ -32,10 +32,17 @@ int32_t StyleBits(double style) {
     int32_t bits = 0;
     for (int shift = 0; shift < 32; shift += 8) {
         switch ((packed >> shift) & 0xFFu) {
-        case 'b': bits |= 1; break;
-        case 'i': bits |= 2; break;
-        case 'u': bits |= 4; break;
-        default: break;
+        case 'b':
+            bits |= 1;
+            break;
+        case 'i':
+            bits |= 2;
+            break;
+        case 'u':
+            bits |= 4;
+            break;
+        default:
+            break;
         }
     }
     return bits;
@@ -66,7 +73,8 @@ double CParvexGraphics::DrawString(double stringId) {
     size_t start = 0;
     for (;;) {
         const size_t end = text.find('\n', start);
-        const std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        const std::string line =
+            text.substr(start, end == std::string::npos ? std::string::npos : end - start);
         const double width = TextWidth(Host, line);
         if (Host) Host->DrawTextInRect(line.c_str(), PenX, PenY, PenX + width, PenY + TextHeight + 2, 0);
         if (end == std::string::npos) {

@@ -62,13 +62,13 @@ public:
                         int32_t alignment) override;
     double GetTextWidth(const char* text) override;
     bool SelectFont(const std::string& face, int32_t size, int32_t style) override;
-    bool DrawImageRect(TImageSlot* slot, double left, double top, double right, double bottom,
-                       double sourceX, double sourceY) override;
+    bool DrawImageRect(TImageSlot* slot, double left, double top, double right, double bottom, double sourceX,
+                       double sourceY) override;
     TImageSlot* NewImageSlot() override;
 
 private:
-    CVeST(TParvex* effect, const VeSTCallbacks& callbacks, vst2::HostCallback audioMaster, int32_t numPrograms,
-          int32_t numParams);
+    CVeST(TParvex* effect, const VeSTCallbacks& callbacks, vst2::HostCallback audioMaster,
+          int32_t numPrograms, int32_t numParams);
 
     TParvex* effect_;
     VeSTCallbacks callbacks_;

@@ -37,7 +37,8 @@ std::vector<float> Floats(const void* data, int32_t bytes) {
 }
 
 fs::path FreshFolder(const std::string& name) {
-    const fs::path folder = fs::temp_directory_path() / ("vandrel-runtime-" + name + "-" + std::to_string(getpid()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("vandrel-runtime-" + name + "-" + std::to_string(getpid()));
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder;
@@ -372,7 +373,7 @@ TEST(StateChunk, RestoringTheLentStorageItselfWorks) {
 TEST(Fft, SizesSelectTheBlockAndNeverCrossAPage) {
     TParvex effect;
     for (int i = 0; i < 200; ++i) effect.MemoryAt(i) = (i % 2) ? 0 : 1; // 100 complex ones
-    effect.Fft(0, 100, 0);                                               // 64 points: DC bin holds 64
+    effect.Fft(0, 100, 0);                                              // 64 points: DC bin holds 64
     effect.Fft(0, 64, 4);
     EXPECT_NEAR(effect.MemoryAt(0), 64, 1e-12);
     EXPECT_NEAR(effect.MemoryAt(2), 0, 1e-12);
