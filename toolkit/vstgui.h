@@ -1,0 +1,8 @@
+// Everything the editor needs from the windowing toolkit.
+#pragma once
+
+#include "toolkit/base.h"
+#include "toolkit/bitmap.h"
+#include "toolkit/drawcontext.h"
+#include "toolkit/font.h"
+#include "toolkit/geometry.h"
