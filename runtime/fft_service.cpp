@@ -20,7 +20,8 @@ void TParvex::Fft(int32_t index, int32_t size, int32_t mode) {
 void TParvex::FftReal(int32_t index, int32_t size, int32_t inverse) {
     const int log2n = fft::SizeLog2(size);
     if (log2n < 5 || log2n > 12) return;
-    if (double* data = Block(*this, index, int64_t(1) << log2n)) fft::Real(data, log2n, (inverse & 0xFF) != 0);
+    if (double* data = Block(*this, index, int64_t(1) << log2n))
+        fft::Real(data, log2n, (inverse & 0xFF) != 0);
 }
 
 void TParvex::ConvolveComplex(int32_t destination, int32_t source, int32_t count) {

@@ -19,8 +19,12 @@ std::string WithForwardSlashes(std::string name) {
 }
 } // namespace
 
-void SetPluginFolder(const std::string& folder) { PluginFolderStorage() = folder; }
-const std::string& PluginFolder() { return PluginFolderStorage(); }
+void SetPluginFolder(const std::string& folder) {
+    PluginFolderStorage() = folder;
+}
+const std::string& PluginFolder() {
+    return PluginFolderStorage();
+}
 
 std::string CParvexFiles::PluginFilePath(const std::string& name) {
     std::string relative = name;

@@ -1,12 +1,20 @@
 #include "runtime/host_link.h"
 
 namespace {
-bool TimeOf(THostLink* host, int32_t filter, THostTime& time) { return host && host->GetTime(filter, time); }
+bool TimeOf(THostLink* host, int32_t filter, THostTime& time) {
+    return host && host->GetTime(filter, time);
+}
 } // namespace
 
-int32_t HostInputCount(THostLink* host) { return host ? host->InputCount() : 0; }
-double HostSampleRate(THostLink* host) { return host ? host->SampleRate() : 0; }
-double HostBlockSize(THostLink* host) { return host ? host->BlockSize() : 0; }
+int32_t HostInputCount(THostLink* host) {
+    return host ? host->InputCount() : 0;
+}
+double HostSampleRate(THostLink* host) {
+    return host ? host->SampleRate() : 0;
+}
+double HostBlockSize(THostLink* host) {
+    return host ? host->BlockSize() : 0;
+}
 
 double HostTempo(THostLink* host) {
     THostTime time;
@@ -37,7 +45,9 @@ double HostTempoAndSignature(THostLink* host, double* tempo, double* numerator, 
     return 1;
 }
 
-bool HostUpdateDisplay(THostLink* host) { return host && host->UpdateDisplay(); }
+bool HostUpdateDisplay(THostLink* host) {
+    return host && host->UpdateDisplay();
+}
 
 double HostSetLatency(THostLink* host, int32_t samples) {
     if (!host) return 0;

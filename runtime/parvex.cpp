@@ -46,7 +46,9 @@ void TParvex::ResetRuntime() {
     LastRedrawTick.store(0, std::memory_order_relaxed);
 }
 
-void TParvex::DoReset() { ResetRuntime(); }
+void TParvex::DoReset() {
+    ResetRuntime();
+}
 
 void TParvex::DoResume() {
     DoInit();

@@ -106,8 +106,7 @@ public:
 
     // printf-style formatting of script values into the text under `destination`; answers `destination`.
     // Conversions beyond the values given read 0.
-    template <typename... Values>
-    double FormatString(double destination, double format, Values... values) {
+    template <typename... Values> double FormatString(double destination, double format, Values... values) {
         const double list[] = {double(values)..., 0.0};
         return FormatStringList(destination, format, list, sizeof...(Values));
     }

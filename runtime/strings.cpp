@@ -3,19 +3,27 @@
 #include <cstdio>
 #include <cstring>
 
-std::string& CParvexStrings::GetString(double id) { return Strings[ToIndex(id)]; }
+std::string& CParvexStrings::GetString(double id) {
+    return Strings[ToIndex(id)];
+}
 
 int32_t CParvexStrings::SetString(int32_t id, const std::string& text) {
     Strings[id] = text;
     return id;
 }
 
-void CParvexStrings::SetFileName(int32_t id, const std::string& name) { FileNames[id] = name; }
+void CParvexStrings::SetFileName(int32_t id, const std::string& name) {
+    FileNames[id] = name;
+}
 
 namespace {
 
-bool IsAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsAlpha(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 enum class Conversion { kFloat, kInteger, kText, kNone };
 
@@ -43,7 +51,7 @@ bool IsPlainSpecification(const std::string& spec) {
 } // namespace
 
 double CParvexStrings::FormatStringList(double destination, double format, const double* values,
-                                         size_t count) {
+                                        size_t count) {
     const std::string text = GetString(format);
     std::string output;
     size_t next = 0;
@@ -71,14 +79,17 @@ double CParvexStrings::FormatStringList(double destination, double format, const
         char buffer[kFormatResultLimit + 1];
         int written = 0;
         switch (conversion) {
-        case Conversion::kFloat: written = std::snprintf(buffer, sizeof buffer, spec.c_str(), value); break;
+        case Conversion::kFloat:
+            written = std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
+            break;
         case Conversion::kInteger:
             written = std::snprintf(buffer, sizeof buffer, spec.c_str(), ToIndex(value));
             break;
         case Conversion::kText:
             written = std::snprintf(buffer, sizeof buffer, spec.c_str(), GetString(value).c_str());
             break;
-        case Conversion::kNone: break;
+        case Conversion::kNone:
+            break;
         }
         if (written > 0) append(buffer, std::min<size_t>(static_cast<size_t>(written), sizeof buffer - 1));
     }

@@ -92,7 +92,9 @@ public:
 
     virtual int32_t processEvents(vst2::VstEvents* /*events*/) { return 0; }
     virtual bool canParameterBeAutomated(int32_t /*index*/) { return true; }
-    virtual bool getProgramNameIndexed(int32_t /*category*/, int32_t /*index*/, char* /*text*/) { return false; }
+    virtual bool getProgramNameIndexed(int32_t /*category*/, int32_t /*index*/, char* /*text*/) {
+        return false;
+    }
     virtual bool getEffectName(char* /*name*/) { return false; }
     virtual bool getVendorString(char* /*text*/) { return false; }
     virtual bool getProductString(char* /*text*/) { return false; }

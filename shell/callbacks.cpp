@@ -12,7 +12,9 @@
 
 namespace {
 
-TParvex* EffectOf(CVeST* wrapper) { return wrapper ? wrapper->Effect() : nullptr; }
+TParvex* EffectOf(CVeST* wrapper) {
+    return wrapper ? wrapper->Effect() : nullptr;
+}
 
 // Copies a text into a host buffer of `capacity` bytes, always terminated.
 void CopyBounded(char* destination, const std::string& text, size_t capacity) {
@@ -43,15 +45,31 @@ void Setup(CVeST* wrapper) {
     wrapper->programsAreChunks();
 }
 
-void Destroy(CVeST* wrapper) { delete EffectOf(wrapper); }
-void Open(CVeST* wrapper) { EffectOf(wrapper)->DoReset(); }
-void Suspend(CVeST* wrapper) { EffectOf(wrapper)->DoSuspend(); }
-void Resume(CVeST* wrapper) { EffectOf(wrapper)->DoResume(); }
-void Idle(CVeST* wrapper) { EffectOf(wrapper)->DoIdle(); }
-void Close(CVeST* wrapper) { EffectOf(wrapper)->DoClose(); }
-void Draw(CVeST* wrapper, double, double) { EffectOf(wrapper)->DoGraphics(); }
+void Destroy(CVeST* wrapper) {
+    delete EffectOf(wrapper);
+}
+void Open(CVeST* wrapper) {
+    EffectOf(wrapper)->DoReset();
+}
+void Suspend(CVeST* wrapper) {
+    EffectOf(wrapper)->DoSuspend();
+}
+void Resume(CVeST* wrapper) {
+    EffectOf(wrapper)->DoResume();
+}
+void Idle(CVeST* wrapper) {
+    EffectOf(wrapper)->DoIdle();
+}
+void Close(CVeST* wrapper) {
+    EffectOf(wrapper)->DoClose();
+}
+void Draw(CVeST* wrapper, double, double) {
+    EffectOf(wrapper)->DoGraphics();
+}
 
-void RaiseFrameRate(TParvex& effect) { effect.FrameRate = std::max(effect.FrameRate.Load(), 30.0); }
+void RaiseFrameRate(TParvex& effect) {
+    effect.FrameRate = std::max(effect.FrameRate.Load(), 30.0);
+}
 
 // The toolkit reports left 2, middle 4, right 8, shift 16, control 32, alt 64; effect code expects
 // left 1, right 2, control 4, shift 8, alt 16, middle 64.
@@ -89,7 +107,9 @@ void MouseMove(CVeST* wrapper, double x, double y, int32_t) {
     RaiseFrameRate(effect);
 }
 
-int32_t VendorVersion(CVeST* wrapper) { return EffectOf(wrapper)->Version; }
+int32_t VendorVersion(CVeST* wrapper) {
+    return EffectOf(wrapper)->Version;
+}
 int32_t CopyVendorString(CVeST* wrapper, char* text) {
     CopyBounded(text, EffectOf(wrapper)->VendorString, vst2::kVstMaxVendorStrLen);
     return 1;
@@ -109,7 +129,9 @@ int32_t CopyProgramName(CVeST* wrapper, char* text) {
 void SetProgramName(CVeST* wrapper, const char* text) {
     EffectOf(wrapper)->ProgramName.assign(text, strnlen(text, vst2::kVstMaxProgNameLen - 1));
 }
-int32_t ProgramNameIndexed(CVeST*, int32_t, int32_t, char*) { return 0; }
+int32_t ProgramNameIndexed(CVeST*, int32_t, int32_t, char*) {
+    return 0;
+}
 
 double ParameterGet(CVeST* wrapper, int32_t index) {
     const TSlider* slider = SliderAt(wrapper, index);
@@ -139,7 +161,8 @@ void ParameterSet(CVeST* wrapper, int32_t index, double normalised) {
 }
 
 void ParameterName(CVeST* wrapper, int32_t index, char* text) {
-    if (const TSlider* slider = SliderAt(wrapper, index)) CopyBounded(text, slider->name, vst2::kParamTextCapacity);
+    if (const TSlider* slider = SliderAt(wrapper, index))
+        CopyBounded(text, slider->name, vst2::kParamTextCapacity);
 }
 
 void ParameterLabel(CVeST* wrapper, int32_t index, char* text) {

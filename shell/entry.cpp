@@ -17,7 +17,8 @@ vst2::AEffect* CreateInstance(vst2::HostCallback audioMaster) {
 
     const VeSTCallbacks callbacks = MakeVeSTCallbacks();
     auto* effect = new TParvexEffect;
-    CVeST* wrapper = CVeST::Create(effect, callbacks, audioMaster, 1, static_cast<int32_t>(effect->Sliders.size()));
+    CVeST* wrapper =
+        CVeST::Create(effect, callbacks, audioMaster, 1, static_cast<int32_t>(effect->Sliders.size()));
     if (!wrapper) {
         delete effect;
         return nullptr;
@@ -28,10 +29,16 @@ vst2::AEffect* CreateInstance(vst2::HostCallback audioMaster) {
 
 } // namespace
 
-VANDREL_EXPORT vst2::AEffect* VSTPluginMain(vst2::HostCallback audioMaster) { return CreateInstance(audioMaster); }
+VANDREL_EXPORT vst2::AEffect* VSTPluginMain(vst2::HostCallback audioMaster) {
+    return CreateInstance(audioMaster);
+}
 
 // Older hosts look the entry up as "main"; C++ reserves that name, so it is given at the symbol level.
 VANDREL_EXPORT vst2::AEffect* VstMainEntry(vst2::HostCallback audioMaster) __asm__("main");
-vst2::AEffect* VstMainEntry(vst2::HostCallback audioMaster) { return CreateInstance(audioMaster); }
+vst2::AEffect* VstMainEntry(vst2::HostCallback audioMaster) {
+    return CreateInstance(audioMaster);
+}
 
-VANDREL_EXPORT vst2::AEffect* MAIN(vst2::HostCallback audioMaster) { return CreateInstance(audioMaster); }
+VANDREL_EXPORT vst2::AEffect* MAIN(vst2::HostCallback audioMaster) {
+    return CreateInstance(audioMaster);
+}

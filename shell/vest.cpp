@@ -79,7 +79,9 @@ bool CVeST::getProgramNameIndexed(int32_t category, int32_t index, char* text) {
     return callbacks_.ProgramNameIndexed && callbacks_.ProgramNameIndexed(this, category, index, text);
 }
 
-int32_t CVeST::processEvents(vst2::VstEvents*) { return 1; }
+int32_t CVeST::processEvents(vst2::VstEvents*) {
+    return 1;
+}
 
 bool CVeST::getEffectName(char* name) {
     return callbacks_.CopyEffectName && name && callbacks_.CopyEffectName(this, name);
@@ -90,7 +92,9 @@ bool CVeST::getVendorString(char* text) {
 bool CVeST::getProductString(char* text) {
     return callbacks_.CopyProductString && text && callbacks_.CopyProductString(this, text);
 }
-int32_t CVeST::getVendorVersion() { return callbacks_.VendorVersion ? callbacks_.VendorVersion(this) : 0; }
+int32_t CVeST::getVendorVersion() {
+    return callbacks_.VendorVersion ? callbacks_.VendorVersion(this) : 0;
+}
 
 intptr_t CVeST::canDo(char* text) {
     static constexpr char kMidi[20] = "receiveVstMidiEvent";
@@ -98,9 +102,15 @@ intptr_t CVeST::canDo(char* text) {
     return -1;
 }
 
-int32_t CVeST::InputCount() { return cEffect.numInputs; }
-double CVeST::SampleRate() { return static_cast<double>(getSampleRate()); }
-int32_t CVeST::BlockSize() { return getBlockSize(); }
+int32_t CVeST::InputCount() {
+    return cEffect.numInputs;
+}
+double CVeST::SampleRate() {
+    return static_cast<double>(getSampleRate());
+}
+int32_t CVeST::BlockSize() {
+    return getBlockSize();
+}
 
 bool CVeST::GetTime(int32_t filter, THostTime& time) {
     const vst2::VstTimeInfo* info = getTimeInfo(filter);
@@ -113,5 +123,9 @@ bool CVeST::GetTime(int32_t filter, THostTime& time) {
     return true;
 }
 
-bool CVeST::UpdateDisplay() { return updateDisplay(); }
-void CVeST::SetInitialDelay(int32_t samples) { setInitialDelay(samples); }
+bool CVeST::UpdateDisplay() {
+    return updateDisplay();
+}
+void CVeST::SetInitialDelay(int32_t samples) {
+    setInitialDelay(samples);
+}

@@ -2,6 +2,7 @@
 // goes through one entry of its copy of the callback table.
 #pragma once
 
+#include "editor/surface.h"
 #include "runtime/host_link.h"
 #include "shell/audio_effect.h"
 #include "shell/callbacks.h"
@@ -18,6 +19,9 @@ public:
     TParvex* Effect() const { return effect_; }
     const VeSTCallbacks& Callbacks() const { return callbacks_; }
     void AttachEditor(AEffEditor* newEditor) { setEditor(newEditor); }
+    TDrawingSurface& Surface() { return surface_; }
+    // Runs the effect's drawing section with `context` as the current draw context for its duration.
+    void DrawWith(VSTGUI::CDrawContext* context, double width, double height);
 
     // AudioEffect operations, each forwarded to its table entry.
     void open() override;
@@ -62,14 +66,15 @@ public:
                         int32_t alignment) override;
     double GetTextWidth(const char* text) override;
     bool SelectFont(const std::string& face, int32_t size, int32_t style) override;
-    bool DrawImageRect(TImageSlot* slot, double left, double top, double right, double bottom,
-                       double sourceX, double sourceY) override;
+    bool DrawImageRect(TImageSlot* slot, double left, double top, double right, double bottom, double sourceX,
+                       double sourceY) override;
     TImageSlot* NewImageSlot() override;
 
 private:
-    CVeST(TParvex* effect, const VeSTCallbacks& callbacks, vst2::HostCallback audioMaster, int32_t numPrograms,
-          int32_t numParams);
+    CVeST(TParvex* effect, const VeSTCallbacks& callbacks, vst2::HostCallback audioMaster,
+          int32_t numPrograms, int32_t numParams);
 
     TParvex* effect_;
+    TDrawingSurface surface_;
     VeSTCallbacks callbacks_;
 };

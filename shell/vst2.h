@@ -78,12 +78,12 @@ enum EffectOpcodes : int32_t {
     effEditGetRect,
     effEditOpen,
     effEditClose,
-    effEditDraw,   // 16, deprecated
-    effEditMouse,  // 17, deprecated
-    effEditKey,    // 18, deprecated
+    effEditDraw,  // 16, deprecated
+    effEditMouse, // 17, deprecated
+    effEditKey,   // 18, deprecated
     effEditIdle,
-    effEditTop,    // 20, deprecated
-    effEditSleep,  // 21, deprecated
+    effEditTop,   // 20, deprecated
+    effEditSleep, // 21, deprecated
     effIdentify,
     effGetChunk,
     effSetChunk,
@@ -92,9 +92,9 @@ enum EffectOpcodes : int32_t {
     effString2Parameter,
     effGetNumProgramCategories, // 28, deprecated
     effGetProgramNameIndexed,
-    effCopyProgram,          // 30, deprecated
-    effConnectInput,         // 31, deprecated
-    effConnectOutput,        // 32, deprecated
+    effCopyProgram,   // 30, deprecated
+    effConnectInput,  // 31, deprecated
+    effConnectOutput, // 32, deprecated
     effGetInputProperties,
     effGetOutputProperties,
     effGetPlugCategory,
@@ -115,8 +115,8 @@ enum EffectOpcodes : int32_t {
     effVendorSpecific,
     effCanDo,
     effGetTailSize,
-    effIdle,           // 53, deprecated
-    effGetIcon,        // 54, deprecated
+    effIdle,            // 53, deprecated
+    effGetIcon,         // 54, deprecated
     effSetViewPosition, // 55, deprecated
     effGetParameterProperties,
     effKeysRequired, // 57, deprecated
