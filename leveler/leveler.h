@@ -36,6 +36,7 @@ struct LevelerState {
 
     // Set by ApplySliders from the sliders.
     SharedDouble inputTrimGain, targetPower, targetLufs, floorAmplitude;
+    SharedDouble gateClosedUpTo; // the peak up to which the gate counts as below floorAmplitude
     SharedDouble gateReleaseCoef, gateOneSecond;
     SharedDouble automaticTrim, automaticThreshold;
     SharedDouble outputTrimGain;
@@ -65,6 +66,7 @@ struct LevelerState {
     SharedDouble gateLevel;
     double gateOpen = 0, gateStep = 0;
     double outputGain = 0;
+    RootMemo gateRoot;
     double inputLoudnessPower = 0;
     double outputPowerLeft = 0, outputPowerRight = 0;
 };
@@ -97,7 +99,8 @@ private:
     void PrepareDelayPages(int64_t firstCell, int64_t endCell);
     void RefreshHostValues();
     double TrimIndicator() const;
-    void RunStage(leveler::Stage& stage, double& left, double& right);
+    void SetFloor(double trimDecibels, double floorDecibels);
+    void RunStage(leveler::Stage& stage, bool detecting, double& left, double& right);
     double PassDelay(const leveler::Shared<int64_t>& base, int64_t& position, int64_t lastPosition,
                      double sample);
     double& DelayCell(int64_t position);
