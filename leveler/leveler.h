@@ -20,7 +20,7 @@ struct LevelerState {
     // Host values.
     HostValue sampleRate, inputCount, blockSize, tempo, timeSigNumerator, timeSigDenominator;
 
-    // Set by DoInit from the sample rate.
+    // Set by DoInit, most of it from the sample rate.
     WeightingDesign weighting;
     Stage fast, medium, slow;
     LoudnessMeter inputMeter, outputMeter;

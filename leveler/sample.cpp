@@ -7,7 +7,8 @@ using namespace leveler;
 
 namespace {
 
-// One channel's loudness detector: its weighting filter's step, then its mean-square update.
+// One channel's loudness detector: its weighting filter's step, then its mean-square update. (GCC would
+// leave this and the per-stage steps below out of line, at the cost of a call per channel and stage.)
 [[gnu::always_inline]] inline double Measure(const WeightingDesign& design, WeightingFilter& filter,
                                              MeanSquareDetector& power, double x, double coefficient,
                                              bool halfRateTick, bool quarterRateTick) {
@@ -36,6 +37,7 @@ inline double RootOf(RootMemo& memo, double level) {
 
 } // namespace
 
+// A delay cell outside the cached pages: the ordinary way, which creates its page on first touch.
 double& TParvexEffect::DelayCell(int64_t position) {
     return MemoryAt(CellIndex(position));
 }
