@@ -64,6 +64,15 @@ std::string valueLabel(double value) {
     return label;
 }
 
+// Hours on every tick once the programme reaches an hour, so all ticks read alike.
+std::string timeLabel(double seconds, double duration) {
+    if (duration < 3600) return formatClock(seconds);
+    const long whole = std::lround(seconds);
+    char label[32];
+    std::snprintf(label, sizeof label, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60, whole % 60);
+    return label;
+}
+
 void axes(cairo_t* cr, const Panel& p, double valueStep, const std::string& unit, const std::string& title) {
     cairo_set_line_width(cr, 1.0);
     const double timeStep = niceStep(p.t1 - p.t0, 12);
@@ -73,7 +82,7 @@ void axes(cairo_t* cr, const Panel& p, double valueStep, const std::string& unit
         cairo_line_to(cr, std::round(p.px(t)) + 0.5, p.y + p.height);
         cairo_stroke(cr);
         setColour(cr, kInk);
-        text(cr, p.px(t), p.y + p.height + 8, formatClock(t), 0.5, 0.0, 13);
+        text(cr, p.px(t), p.y + p.height + 8, timeLabel(t, p.t1), 0.5, 0.0, 13);
     }
     for (double v = std::ceil(p.v0 / valueStep) * valueStep; v <= p.v1 + 1e-9; v += valueStep) {
         setColour(cr, kGrid);

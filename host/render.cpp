@@ -266,13 +266,33 @@ void checkOutputPath(const std::filesystem::path& output, const std::filesystem:
     if (input != nullptr && std::filesystem::equivalent(*input, output, error))
         throw FileError(output, "is the input file; it is never overwritten");
     if (std::filesystem::is_directory(output, error)) throw FileError(output, "is a folder");
+    // The result replaces the file by renaming; a device or pipe would be replaced, not written to.
+    if (std::filesystem::exists(output, error) && !std::filesystem::is_regular_file(output, error))
+        throw FileError(output, "is not a regular file");
     const auto folder = output.parent_path().empty() ? std::filesystem::path(".") : output.parent_path();
     if (!std::filesystem::is_directory(folder, error)) throw FileError(output, "its folder does not exist");
 }
 
-TemporaryFile::TemporaryFile(const std::filesystem::path& target) : target_(target) {
-    const auto folder = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
-    std::string pattern = (folder / ("." + target.filename().string() + ".partial-XXXXXX")).string();
+namespace {
+
+// Writing to a symbolic link writes the file it points to, as a shell redirection would.
+std::filesystem::path followLink(const std::filesystem::path& path) {
+    constexpr int kMostLinks = 40; // as the kernel allows
+    std::filesystem::path current = path;
+    std::error_code error;
+    for (int i = 0; i < kMostLinks && std::filesystem::is_symlink(current, error); ++i) {
+        const auto target = std::filesystem::read_symlink(current, error);
+        if (error) break;
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    return current;
+}
+
+} // namespace
+
+TemporaryFile::TemporaryFile(const std::filesystem::path& target) : target_(followLink(target)) {
+    const auto folder = target_.parent_path().empty() ? std::filesystem::path(".") : target_.parent_path();
+    std::string pattern = (folder / ("." + target_.filename().string() + ".partial-XXXXXX")).string();
     descriptor_ = mkstemp(pattern.data());
     if (descriptor_ < 0) throw FileError(target, "cannot create a file in its folder: " + systemError());
     temporary_ = pattern;
