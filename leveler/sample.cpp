@@ -27,14 +27,6 @@ inline double StageGain(const Stage& stage, double target, double envelope) {
     return std::max(std::min(std::sqrt(ratio), maxBoost), maxCut);
 }
 
-inline double RootOf(RootMemo& memo, double level) {
-    if (level != memo.level) {
-        memo.level = level;
-        memo.root = PowHalf(level);
-    }
-    return memo.root;
-}
-
 } // namespace
 
 // A delay cell outside the cached pages: the ordinary way, which creates its page on first touch.
@@ -125,7 +117,7 @@ void TParvexEffect::DoSample() {
         level = std::min(1.0, level + gateStep);
     }
     gateLevel = level;
-    outputGain = RootOf(gateRoot, level) * outputTrimGain;
+    outputGain = std::sqrt(level) * outputTrimGain;
 
     const bool detecting = gateOpen > gateOpenThreshold;
 
