@@ -94,8 +94,7 @@ TParvexEffect::TParvexEffect() {
                   row.name);
 }
 
-void TParvexEffect::DoReset() {
-    TParvex::DoReset();
+void TParvexEffect::RegisterTables() {
     for (int32_t i = 0; i < int32_t(std::size(kImageFileNames)); ++i) SetFileName(i, kImageFileNames[i]);
     for (int32_t i = 0; i < int32_t(std::size(kLiterals)); ++i) SetString(kFirstLiteralId + i, kLiterals[i]);
 }

@@ -2,11 +2,103 @@
 // stages that ride the programme toward a target loudness.
 #pragma once
 
+#include "leveler/state.h"
 #include "runtime/parvex.h"
 
-class TParvexEffect : public TParvex {
+#include <cstdint>
+
+namespace leveler {
+
+// The slider numbers the leveler registers, in host parameter order.
+inline constexpr int32_t kSliderNumbers[] = {1, 2, 3, 4, 5, 6, 7, 10, 11, 12, 13, 14, 15, 20};
+inline constexpr int32_t kSliderCopyCount = 21;
+
+// Every script variable of the leveler; all zero after a reset. Values written on one thread and read on
+// another are Shared: the host's and the editor's threads run DoSlider, ApplySliders and DoInit (resume,
+// first state restore), the audio thread DoBlock and DoSample, and the panel reads gains and loudness.
+struct LevelerState {
+    // Host values.
+    HostValue sampleRate, inputCount, blockSize, tempo, timeSigNumerator, timeSigDenominator;
+
+    // Set by DoInit from the sample rate.
+    WeightingDesign weighting;
+    Stage fast, medium, slow;
+    LoudnessMeter inputMeter, outputMeter;
+    DelayPages delayPages;
+    SharedDouble peakReleaseCoef;
+    SharedDouble latency, reportedLatency;
+    SharedDouble gateOpenThreshold;
+    SharedDouble started;
+    SharedDouble BuildLabelId;
+
+    // Slider variables, by slider number: mirrors of SliderValues that the panel shows and edits.
+    SharedDouble sliderCopies[kSliderCopyCount];
+
+    // Set by ApplySliders from the sliders.
+    SharedDouble inputTrimGain, targetPower, targetLufs, floorAmplitude;
+    SharedDouble gateReleaseCoef, gateOneSecond;
+    SharedDouble automaticTrim, automaticThreshold;
+    SharedDouble outputTrimGain;
+    SharedDouble hpfShape;
+    BiquadCoefficients hpfLeft, hpfRight;
+    SharedDouble mediumCutDb, mediumBoostDb;
+    SharedDouble slidersChanged;
+
+    // Block bookkeeping.
+    double lastNotifyTime = 0;
+    double lastReportedLatency = 0;
+    double playState = 0;
+    double beatPosition = 0;
+    double blocksPerSecond = 0, trimWindow = 0, compSmoothing = 0;
+    double compFactor = 0, compTarget = 0;
+    SharedDouble gatingRatio;
+    double statBlockCount = 0, gatedBlockCount = 0, openBlockCount = 0, trimVote = 0;
+    SharedDouble displayPower;
+    double noiseOffset = 0;
+    NoiseGenerator noise;
+
+    // Per sample.
+    int32_t phase = 0;
+    bool halfRateTick = false, quarterRateTick = false;
+    BiquadState highPassLeft, highPassRight;
+    double peakNow = 0, peakEnvelope = 0;
+    SharedDouble gateLevel;
+    double gateOpen = 0, gateStep = 0;
+    double outputGain = 0;
+    double inputLoudnessPower = 0;
+    double outputPowerLeft = 0, outputPowerRight = 0;
+};
+
+} // namespace leveler
+
+class TParvexEffect : public TParvex, public leveler::LevelerState {
 public:
     TParvexEffect();
 
     void DoReset() override;
+    void DoInit() override;
+    void DoSlider() override;
+    void DoBlock() override;
+    void DoSample() override;
+    void DoSerialize() override;
+
+    // Recompute everything that follows from the sliders; the panel calls it after moving a slider.
+    void ApplySliders();
+    // After the block section moved "Input Trim [dB]" or "Noise Floor [dBfs]" itself.
+    void ApplyInputTrim();
+    void ApplyNoiseFloor();
+
+    double fastGain() const { return fast.gain; }
+    double medGain() const { return medium.gain; }
+    double slowGain() const { return slow.gain; }
+
+private:
+    void RegisterTables();
+    void PrepareDelayPages(int64_t firstCell, int64_t endCell);
+    void RefreshHostValues();
+    double TrimIndicator() const;
+    void RunStage(leveler::Stage& stage, double& left, double& right);
+    double PassDelay(const leveler::Shared<int64_t>& base, int64_t& position, int64_t lastPosition,
+                     double sample);
+    double& DelayCell(int64_t position);
 };

@@ -1,0 +1,140 @@
+#include "leveler/leveler.h"
+
+#include <chrono>
+#include <cmath>
+
+using namespace leveler;
+
+namespace {
+
+// How often, at most, the host hears that the effect moved a slider itself.
+constexpr double kNotifyInterval = 0.25;
+// The slow stage's target is raised by at most this factor (+2 dB) when much of the programme is gated.
+constexpr double kMaxCompensation = 1.2589;
+
+// Seconds plus microseconds.
+double WallClock() {
+    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(sinceEpoch).count();
+    return static_cast<double>(micros / 1000000) + static_cast<double>(micros % 1000000) * 0.000001;
+}
+
+} // namespace
+
+// The medium stage's gain, or its mean with the slow stage's when the medium stage can move only one way.
+double TParvexEffect::TrimIndicator() const {
+    const double med = medium.gain;
+    if (IsZero(mediumCutDb) || IsZero(mediumBoostDb)) return (med + slow.gain) / 2;
+    return med;
+}
+
+void TParvexEffect::DoBlock() {
+    // Display refresh.
+    if (WallClock() - lastNotifyTime > kNotifyInterval) {
+        if (!IsZero(slidersChanged)) {
+            slidersChanged = 0;
+            HostUpdateDisplay(Host);
+        }
+        lastNotifyTime = WallClock();
+    }
+
+    // Latency.
+    const double latencyNow = reportedLatency;
+    if (!IsZero(latencyNow - lastReportedLatency)) {
+        lastReportedLatency = latencyNow;
+        HostSetLatency(Host, ToIndex(latencyNow));
+    }
+
+    // Host values.
+    double freshTempo = tempo.fresh, numerator = timeSigNumerator.fresh,
+           denominator = timeSigDenominator.fresh;
+    HostTempoAndSignature(Host, &freshTempo, &numerator, &denominator);
+    tempo.fresh = freshTempo;
+    timeSigNumerator.fresh = numerator;
+    timeSigDenominator.fresh = denominator;
+    playState = HostIsPlaying(Host) + (IsOne(HostIsRecording(Host)) ? 4 : 0);
+    beatPosition = HostPosition(Host);
+    RefreshHostValues();
+
+    // Start-up after DoInit: detectors at the target, stages neutral, gate open.
+    if (IsZero(started)) {
+        const double halfTarget = targetPower / 2;
+        for (Stage* stage : {&fast, &medium, &slow}) {
+            stage->leftPower.meanSquare = halfTarget;
+            stage->rightPower.meanSquare = halfTarget;
+        }
+        inputMeter.leftPower.meanSquare = halfTarget;
+        inputMeter.rightPower.meanSquare = halfTarget;
+        fast.gain = medium.gain = slow.gain = 1.0;
+        // A block longer than a second would leave no whole block per second.
+        blocksPerSecond = std::floor(sampleRate.fresh / blockSize.fresh);
+        if (!(blocksPerSecond >= 1)) blocksPerSecond = 1;
+        trimWindow = 2 * blocksPerSecond;
+        compSmoothing = 1 / (blocksPerSecond * 2.9);
+        compFactor = compTarget = 1;
+        gatingRatio = 0.0;
+        started = 1.0;
+        gateLevel = 1.0;
+        statBlockCount = gatedBlockCount = openBlockCount = trimVote = 0;
+    }
+
+    const double G = gateLevel;
+    const double trimIndicator = TrimIndicator();
+    const double threshold = gateOpenThreshold;
+
+    // Automatic trim: after two seconds' worth of open blocks, nudge the input trim toward a medium gain
+    // of 1, by at most 1 dB in steps of 0.01 dB.
+    if (!IsZero(automaticTrim)) {
+        if (IsOne(G)) {
+            openBlockCount += 1;
+            if (trimIndicator > 1) trimVote += 1;
+            if (trimIndicator < 1) trimVote -= 1;
+        }
+        if (!(trimWindow > openBlockCount)) {
+            if (trimVote > blocksPerSecond) {
+                const double step = std::ceil((trimVote - blocksPerSecond) / trimWindow * 2 * 100) * 0.01;
+                SliderValues[1] = SliderValues[1] + step;
+                ApplyInputTrim();
+            }
+            if (trimVote < -blocksPerSecond) {
+                const double step = std::ceil((trimVote + blocksPerSecond) / trimWindow * 2 * 100) * 0.01;
+                SliderValues[1] = SliderValues[1] + step;
+                ApplyInputTrim();
+            }
+            openBlockCount = trimVote = 0;
+        }
+    }
+
+    if (G < threshold) gatedBlockCount += 1;
+
+    // Gating statistics, about every four seconds.
+    if (statBlockCount > 2 * trimWindow) {
+        const double X = std::min(std::max(std::pow(gatedBlockCount, 1.075) / statBlockCount, 0.0), 1.0);
+        const double ratio = (gatingRatio + X) / 2;
+        gatingRatio = ratio;
+        compTarget = std::min(std::pow(ratio + 1, 0.45), kMaxCompensation);
+        statBlockCount = gatedBlockCount = 0;
+
+        // Automatic threshold: much gating lowers the noise floor, little gating raises it.
+        if (!IsZero(automaticThreshold) && gateLevel > gateOneSecond) {
+            const double noiseFloor = SliderValues[3];
+            if (ratio > 0.5) {
+                SliderValues[3] = noiseFloor - std::floor(std::pow(10, noiseFloor / 20) * 19 + 1);
+                ApplyNoiseFloor();
+            }
+            if (ratio < 0.1) {
+                SliderValues[3] = noiseFloor + std::ceil(1 / std::pow(std::pow(10, noiseFloor / 20), 0.25));
+                ApplyNoiseFloor();
+            }
+        }
+    } else {
+        statBlockCount += 1;
+    }
+
+    compFactor = compFactor + (compTarget - compFactor) * compSmoothing;
+    slow.stageTarget = compFactor * targetPower;
+
+    if (gateOpen > threshold) displayPower = outputPowerLeft + outputPowerRight;
+
+    noiseOffset = noise.Next() / 32767.0 * 1e-15;
+}

@@ -1,0 +1,99 @@
+#include "leveler/leveler.h"
+
+#include <cmath>
+#include <numbers>
+
+using namespace leveler;
+
+namespace {
+
+double Amplitude(double decibels) {
+    return std::pow(10, decibels / 20);
+}
+double Power(double decibels) {
+    return std::pow(10, decibels / 10);
+}
+
+// A 20 Hz high-pass whose quality factor falls as the "HPF" amount rises, so its slope reaches higher.
+void DesignInputHighPass(BiquadCoefficients& k, double hpfShape, double fs) {
+    const double B = hpfShape * 0.08 + (1 - hpfShape);
+    const double D = !(B > 0.01) ? 0.02 : B > 10 ? 20 : 2 * B; // twice the quality factor
+    const double f = fs / 2 < 20 ? fs / 2 : 20;
+    const double w = 2 * std::numbers::pi * f / fs;
+    const double s = std::sin(w), c = std::cos(w);
+    const double alpha = s / D;
+    const double a0 = 1 + alpha;
+    const double b0 = (1 + c) / 2 / a0;
+    k.b0 = b0;
+    k.b1 = -(1 + c) / a0;
+    k.b2 = b0;
+    k.a1 = -2 * c / a0;
+    k.a2 = (1 - alpha) / a0;
+}
+
+void SetLimits(Stage& stage, double cutDecibels, double boostDecibels, double target) {
+    stage.maxBoost = Amplitude(std::abs(boostDecibels));
+    stage.maxCut = Amplitude(-std::abs(cutDecibels));
+    stage.stageTarget = target;
+}
+
+} // namespace
+
+void TParvexEffect::DoSlider() {
+    RefreshHostValues();
+    for (const int32_t number : kSliderNumbers) sliderCopies[number] = SliderValues[number].Load();
+    ApplySliders();
+}
+
+void TParvexEffect::ApplySliders() {
+    double S[kSliderCopyCount];
+    for (int32_t number = 0; number < kSliderCopyCount; ++number) S[number] = SliderValues[number];
+    const double fs = sampleRate.working;
+
+    inputTrimGain = Amplitude(S[1]);
+    targetPower = Power(S[2]);
+    floorAmplitude = Amplitude(S[1] + S[3]);
+    const double releaseCoef = std::exp(-1 / ((S[4] / 1000) * fs));
+    gateReleaseCoef = releaseCoef;
+    automaticTrim = S[5];
+    outputTrimGain = Amplitude(S[20]);
+    targetLufs = S[2];
+    const double shape = std::pow(S[6], 0.2);
+    hpfShape = shape;
+    automaticThreshold = S[7];
+    gateOneSecond = std::pow(releaseCoef, fs); // the gate level left after one second of closing
+
+    const double target = targetPower;
+    SetLimits(fast, S[10], S[11], target);
+    SetLimits(medium, S[12], S[13], target);
+    SetLimits(slow, S[14], S[15], target);
+    mediumCutDb = S[12];
+    mediumBoostDb = S[13];
+
+    DesignInputHighPass(hpfLeft, shape, fs);
+    DesignInputHighPass(hpfRight, shape, fs);
+}
+
+void TParvexEffect::ApplyInputTrim() {
+    const double trim = SliderValues[1];
+    sliderCopies[1] = trim;
+    slidersChanged = 1;
+    inputTrimGain = Amplitude(trim);
+    floorAmplitude = Amplitude(trim + SliderValues[3]);
+}
+
+void TParvexEffect::ApplyNoiseFloor() {
+    const double floor = SliderValues[3];
+    sliderCopies[3] = floor;
+    slidersChanged = 1;
+    floorAmplitude = Amplitude(SliderValues[1] + floor);
+}
+
+void TParvexEffect::RefreshHostValues() {
+    sampleRate.Refresh();
+    inputCount.Refresh();
+    blockSize.Refresh();
+    tempo.Refresh();
+    timeSigNumerator.Refresh();
+    timeSigDenominator.Refresh();
+}

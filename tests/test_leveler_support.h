@@ -1,0 +1,136 @@
+// Shared by the leveler tests: a fake host link that answers like a host wrapper and counts the leveler's
+// reports, and a rig that drives TParvexEffect the way the processing entries do.
+#pragma once
+
+#include "leveler/leveler.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <optional>
+#include <random>
+#include <vector>
+
+namespace leveler_test {
+
+class FakeHost final : public THostLink {
+public:
+    double sampleRate = 48000;
+    int32_t blockSize = 512;
+    int32_t inputCount = 2;
+    std::optional<THostTime> time;
+
+    std::atomic<int32_t> updateDisplayCalls{0};
+    std::atomic<int32_t> setInitialDelayCalls{0};
+    std::atomic<int32_t> initialDelay{0};
+
+    int32_t InputCount() override { return inputCount; }
+    double SampleRate() override { return sampleRate; }
+    int32_t BlockSize() override { return blockSize; }
+    bool GetTime(int32_t, THostTime& answer) override {
+        if (!time) return false;
+        answer = *time;
+        return true;
+    }
+    bool UpdateDisplay() override {
+        ++updateDisplayCalls;
+        return true;
+    }
+    void SetInitialDelay(int32_t samples) override {
+        ++setInitialDelayCalls;
+        initialDelay = samples;
+    }
+
+    void InvalidateEditor() override {}
+    bool GetEditorSize(int32_t&, int32_t&) override { return false; }
+    bool SetDrawMode(int32_t) override { return false; }
+    bool SetFillColor(uint8_t, uint8_t, uint8_t, uint8_t) override { return false; }
+    bool SetFontColor(uint8_t, uint8_t, uint8_t, uint8_t) override { return false; }
+    bool FillRect(double, double, double, double) override { return false; }
+    bool DrawTextInRect(const char*, double, double, double, double, int32_t) override { return false; }
+    double GetTextWidth(const char*) override { return 0; }
+    bool SelectFont(const std::string&, int32_t, int32_t) override { return false; }
+    bool DrawImageRect(TImageSlot*, double, double, double, double, double, double) override { return false; }
+    TImageSlot* NewImageSlot() override { return nullptr; }
+};
+
+// An opened and resumed leveler on a fake host, processed like the two-channel processing entry does.
+struct Rig {
+    FakeHost host;
+    TParvexEffect effect;
+
+    explicit Rig(double sampleRate = 48000, int32_t blockSize = 512) {
+        host.sampleRate = sampleRate;
+        host.blockSize = blockSize;
+        effect.Host = &host;
+        effect.DoReset();
+        effect.DoResume();
+    }
+
+    // One block: DoBlock, then DoSample per frame; output written over the input.
+    void Process(double* left, double* right, int32_t frames) {
+        effect.DoBlock();
+        for (int32_t j = 0; j < frames; ++j) {
+            effect.SampleSlots[0] = left[j];
+            effect.SampleSlots[1] = right[j];
+            effect.DoSample();
+            left[j] = effect.SampleSlots[0];
+            right[j] = effect.SampleSlots[1];
+        }
+    }
+
+    // Whole signal in blocks of `blockSize`.
+    void ProcessAll(std::vector<double>& left, std::vector<double>& right, int32_t blockSize = 512) {
+        for (size_t start = 0; start < left.size(); start += static_cast<size_t>(blockSize)) {
+            const auto frames = static_cast<int32_t>(std::min<size_t>(blockSize, left.size() - start));
+            Process(left.data() + start, right.data() + start, frames);
+        }
+    }
+
+    void Silence(int32_t frames, int32_t blockSize = 512) {
+        std::vector<double> left(static_cast<size_t>(frames)), right(static_cast<size_t>(frames));
+        ProcessAll(left, right, blockSize);
+    }
+};
+
+// A music-like stereo programme: a few detuned harmonic voices with note envelopes and a little noise.
+struct Programme {
+    std::vector<double> left, right;
+};
+
+inline Programme MusicLike(double sampleRate, double seconds, unsigned seed = 7) {
+    const auto frames = static_cast<size_t>(sampleRate * seconds);
+    Programme p{std::vector<double>(frames), std::vector<double>(frames)};
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+    constexpr double kNotes[] = {110.0, 146.83, 164.81, 220.0, 261.63, 329.63, 392.0};
+    const auto noteLength = static_cast<size_t>(sampleRate * 0.25);
+    double phases[3] = {0, 0, 0};
+    double frequencies[3] = {110.0, 220.0, 329.63};
+    for (size_t i = 0; i < frames; ++i) {
+        const size_t inNote = i % noteLength;
+        if (inNote == 0)
+            for (double& f : frequencies) f = kNotes[random() % std::size(kNotes)];
+        const double envelope = std::exp(-static_cast<double>(inNote) / (0.12 * sampleRate));
+        double l = 0, r = 0;
+        for (int v = 0; v < 3; ++v) {
+            phases[v] += 2 * std::numbers::pi * frequencies[v] / sampleRate;
+            if (phases[v] > 2 * std::numbers::pi) phases[v] -= 2 * std::numbers::pi;
+            double voice = 0;
+            for (int h = 1; h <= 4; ++h) voice += std::sin(h * phases[v]) / h;
+            l += voice * (v == 0 ? 0.7 : 0.4);
+            r += voice * (v == 2 ? 0.7 : 0.4);
+        }
+        const double noise = 0.02 * uniform(random);
+        p.left[i] = 0.12 * envelope * l + noise;
+        p.right[i] = 0.12 * envelope * r + noise;
+    }
+    return p;
+}
+
+inline double ToDecibels(double power) {
+    return 10 * std::log10(power);
+}
+
+} // namespace leveler_test
