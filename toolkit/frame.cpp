@@ -323,8 +323,10 @@ void CFrame::Platform::handle(CFrame& frame, XEvent& event) {
         frame.invalid();
         break;
     case DestroyNotify:
+        // Destroyed by someone else (a host, a window manager's forced close): closed all the same.
         windowDestroyed = true;
         grabbed = false;
+        frame.closeRequested = true;
         break;
     case ClientMessage:
         if (event.xclient.message_type == wmProtocols &&
