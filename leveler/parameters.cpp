@@ -1,5 +1,7 @@
 #include "leveler/leveler.h"
 
+#include "leveler/bounds.h"
+
 #include <cmath>
 #include <numbers>
 
@@ -32,8 +34,12 @@ void DesignInputHighPass(BiquadCoefficients& k, double hpfShape, double fs) {
 }
 
 void SetLimits(Stage& stage, double cutDecibels, double boostDecibels, double target) {
-    stage.maxBoost = Amplitude(std::abs(boostDecibels));
-    stage.maxCut = Amplitude(-std::abs(cutDecibels));
+    const double maxBoost = Amplitude(std::abs(boostDecibels));
+    const double maxCut = Amplitude(-std::abs(cutDecibels));
+    stage.maxBoost = maxBoost;
+    stage.maxCut = maxCut;
+    stage.maxBoostFromRatio = RatioReaching(maxBoost);
+    stage.maxCutUpToRatio = RatioWithin(maxCut);
     stage.stageTarget = target;
 }
 
@@ -53,7 +59,7 @@ void TParvexEffect::ApplySliders() {
 
     inputTrimGain = Amplitude(S[1]);
     targetPower = Power(S[2]);
-    floorAmplitude = Amplitude(S[1] + S[3]);
+    SetFloor(S[1], S[3]);
     const double releaseCoef = std::exp(-1 / ((S[4] / 1000) * fs));
     gateReleaseCoef = releaseCoef;
     automaticTrim = S[5];
@@ -80,14 +86,21 @@ void TParvexEffect::ApplyInputTrim() {
     sliderCopies[1] = trim;
     slidersChanged = 1;
     inputTrimGain = Amplitude(trim);
-    floorAmplitude = Amplitude(trim + SliderValues[3]);
+    SetFloor(trim, SliderValues[3]);
 }
 
 void TParvexEffect::ApplyNoiseFloor() {
     const double floor = SliderValues[3];
     sliderCopies[3] = floor;
     slidersChanged = 1;
-    floorAmplitude = Amplitude(SliderValues[1] + floor);
+    SetFloor(SliderValues[1], floor);
+}
+
+// The floor includes the input trim: the gate compares the untrimmed input with "Noise Floor [dBfs]".
+void TParvexEffect::SetFloor(double trimDecibels, double floorDecibels) {
+    const double floor = Amplitude(trimDecibels + floorDecibels);
+    floorAmplitude = floor;
+    gateClosedUpTo = GateClosedUpTo(floor);
 }
 
 void TParvexEffect::RefreshHostValues() {
