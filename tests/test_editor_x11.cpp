@@ -1,0 +1,571 @@
+// The built plug-in's editor in a real X server (run under xvfb-run), driven like a host drives it: a
+// parent window, the editor opcodes through the dispatcher, real pointer events through XTest, the
+// parameters read back through the dispatcher, and the window read back from the screen.
+#include "host/plugin.h"
+#include "leveler/leveler.h"
+#include "shell/callbacks.h"
+#include "shell/vest.h"
+#include "toolkit/drawcontext.h"
+
+#include <gtest/gtest.h>
+
+// After GoogleTest: Xlib's macros (None, Bool...) clash with its names.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+#include <sndfile.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <dirent.h>
+#include <filesystem>
+#include <memory>
+#include <numbers>
+#include <optional>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+using VSTGUI::CColor;
+
+namespace {
+
+// Opening a connection now and then fails at once on a busy server; a few tries get one.
+Display* OpenDisplay() {
+    Display* display = nullptr;
+    for (int attempt = 0; attempt < 10 && !display; ++attempt) {
+        if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        display = XOpenDisplay(nullptr);
+    }
+    return display;
+}
+
+int OpenDescriptors() {
+    int n = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir)) ++n;
+        closedir(dir);
+    }
+    return n;
+}
+
+intptr_t QuietHost(vst2::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
+    return opcode == vst2::audioMasterVersion ? 2400 : 0;
+}
+
+struct Screenshot {
+    int width = 0, height = 0;
+    std::vector<CColor> pixels;
+    const CColor& at(int x, int y) const { return pixels[static_cast<size_t>(y * width + x)]; }
+};
+
+// The panel in its first frames after open and resume, painted by an instance of our own.
+Screenshot HeadlessPanel() {
+    auto* effect = new TParvexEffect;
+    CVeST* wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), QuietHost, 1,
+                                   static_cast<int32_t>(effect->Sliders.size()));
+    effect->Host = wrapper;
+    vst2::AEffect* record = wrapper->getAeffect();
+    record->dispatcher(record, vst2::effOpen, 0, 0, nullptr, 0);
+    record->dispatcher(record, vst2::effSetSampleRate, 0, 0, nullptr, 48000);
+    record->dispatcher(record, vst2::effMainsChanged, 0, 1, nullptr, 0);
+    VSTGUI::COffscreenContext image(450, 620);
+    wrapper->DrawWith(&image, 450, 620);
+    record->dispatcher(record, vst2::effClose, 0, 0, nullptr, 0);
+    Screenshot shot{450, 620, {}};
+    for (int y = 0; y < 620; ++y)
+        for (int x = 0; x < 450; ++x) shot.pixels.push_back(image.getPixel(x, y));
+    return shot;
+}
+
+class EditorWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        display = OpenDisplay();
+        ASSERT_NE(display, nullptr) << "no X display: run the editor tests under xvfb-run -a";
+        int event, error, major, minor;
+        ASSERT_TRUE(XTestQueryExtension(display, &event, &error, &major, &minor)) << "X server lacks XTEST";
+        root = DefaultRootWindow(display);
+        parent =
+            XCreateSimpleWindow(display, root, kParentX, kParentY, 500, 700, 0, 0, WhitePixel(display, 0));
+        XMapWindow(display, parent);
+        XWarpPointer(display, None, root, 0, 0, 0, 0, 1200, 1000); // away from every window
+        XSync(display, False);
+
+        host::HostOptions options;
+        options.sampleRate = 48000;
+        plugin = std::make_unique<host::Plugin>(VANDREL_PLUGIN_PATH, options);
+        plugin->open();
+        plugin->resume();
+    }
+    void TearDown() override {
+        plugin.reset();
+        if (!display) return;
+        XDestroyWindow(display, parent);
+        XCloseDisplay(display);
+    }
+
+    void* ParentHandle() const { return reinterpret_cast<void*>(parent); }
+
+    std::vector<Window> Children() {
+        XSync(display, False);
+        Window treeRoot, treeParent, *children = nullptr;
+        unsigned count = 0;
+        std::vector<Window> windows;
+        if (XQueryTree(display, parent, &treeRoot, &treeParent, &children, &count))
+            windows.assign(children, children + count);
+        if (children) XFree(children);
+        return windows;
+    }
+
+    // Host idle calls every 5 ms, as a host's user-interface timer would make them.
+    void Idle(int milliseconds) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        while (std::chrono::steady_clock::now() < end) {
+            plugin->editorIdle();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
+    // Pointer actions in editor coordinates (the editor sits at its parent's origin), each followed by
+    // enough idle time for the panel to draw a frame that sees it.
+    void MoveTo(int x, int y) {
+        XTestFakeMotionEvent(display, DefaultScreen(display), kParentX + x, kParentY + y, CurrentTime);
+        XSync(display, False);
+        Idle(100);
+    }
+    void Button(bool press) {
+        XTestFakeButtonEvent(display, 1, press, CurrentTime);
+        XSync(display, False);
+        Idle(100);
+    }
+    void Click(int x, int y) {
+        MoveTo(x, y);
+        Button(true);
+        Button(false);
+    }
+
+    // The window's pixels, each channel reduced to the precision of the headless picture it is compared
+    // with, which `reduce` receives with the same channel widths (8 bits each on 24-bit displays).
+    Screenshot Grab(Window window, Screenshot& reduce) {
+        XSync(display, False);
+        Screenshot shot;
+        XImage* image = XGetImage(display, window, 0, 0, 450, 620, AllPlanes, ZPixmap);
+        if (!image) return shot;
+        shot.width = image->width;
+        shot.height = image->height;
+        struct Channel {
+            int shift, bits;
+        };
+        auto channel = [](unsigned long mask) {
+            return Channel{__builtin_ctzl(mask), __builtin_popcountl(mask)};
+        };
+        const Channel red = channel(image->red_mask), green = channel(image->green_mask),
+                      blue = channel(image->blue_mask);
+        auto take = [](unsigned long pixel, Channel c) {
+            return static_cast<uint8_t>((pixel >> c.shift) & ((1ul << c.bits) - 1));
+        };
+        auto narrow = [](uint8_t value, Channel c) { return static_cast<uint8_t>(value >> (8 - c.bits)); };
+        for (int y = 0; y < image->height; ++y)
+            for (int x = 0; x < image->width; ++x) {
+                const unsigned long pixel = XGetPixel(image, x, y);
+                shot.pixels.push_back({take(pixel, red), take(pixel, green), take(pixel, blue), 255});
+            }
+        for (CColor& c : reduce.pixels)
+            c = {narrow(c.red, red), narrow(c.green, green), narrow(c.blue, blue), 255};
+        XDestroyImage(image);
+        return shot;
+    }
+
+    static constexpr int kParentX = 30;
+    static constexpr int kParentY = 40;
+    Display* display = nullptr;
+    Window root = 0;
+    Window parent = 0;
+    std::unique_ptr<host::Plugin> plugin;
+};
+
+} // namespace
+
+TEST_F(EditorWindow, OpensAsAChildOfTheHostWindowWithThePanelsSize) {
+    ASSERT_TRUE(plugin->hasEditor());
+    const auto rect = plugin->editorRect();
+    ASSERT_TRUE(rect.has_value());
+    EXPECT_EQ(rect->top, 0);
+    EXPECT_EQ(rect->left, 0);
+    EXPECT_EQ(rect->bottom, 620);
+    EXPECT_EQ(rect->right, 450);
+
+    plugin->editorIdle(); // before any open: nothing happens
+    EXPECT_TRUE(Children().empty());
+    vst2::VstKeyCode key{'a', 0, 0};
+    EXPECT_EQ(plugin->dispatcher(vst2::effEditKeyDown, key.character, key.virt, nullptr, key.modifier), 0)
+        << "closed: nobody takes the key";
+
+    ASSERT_TRUE(plugin->openEditor(ParentHandle()));
+    const std::vector<Window> children = Children();
+    ASSERT_EQ(children.size(), 1u);
+    XWindowAttributes attributes;
+    ASSERT_TRUE(XGetWindowAttributes(display, children[0], &attributes));
+    EXPECT_EQ(attributes.x, 0);
+    EXPECT_EQ(attributes.y, 0);
+    EXPECT_EQ(attributes.width, 450);
+    EXPECT_EQ(attributes.height, 620);
+    EXPECT_EQ(attributes.map_state, IsViewable);
+    EXPECT_EQ(plugin->dispatcher(vst2::effEditKeyDown, 'a', 0, nullptr, 0), 1) << "keys are swallowed";
+    EXPECT_EQ(plugin->dispatcher(vst2::effEditKeyUp, 'a', 0, nullptr, 0), 1);
+    const float before = plugin->parameter(1);
+    Idle(100);
+    EXPECT_EQ(plugin->parameter(1), before);
+    plugin->closeEditor();
+    EXPECT_TRUE(Children().empty());
+}
+
+TEST_F(EditorWindow, TheWindowShowsWhatTheHeadlessPanelDraws) {
+    ASSERT_TRUE(plugin->openEditor(ParentHandle()));
+    Idle(150);
+    Screenshot headless = HeadlessPanel();
+    const Screenshot screen = Grab(Children().at(0), headless);
+    ASSERT_EQ(screen.width, 450);
+    ASSERT_EQ(screen.height, 620);
+
+    // Both paint into an image in memory; the window receives it unchanged, each channel cut to the
+    // display's precision.
+    int differing = 0;
+    for (int y = 0; y < 620; ++y)
+        for (int x = 0; x < 450; ++x) {
+            const CColor a = screen.at(x, y), b = headless.at(x, y);
+            if (a.red != b.red || a.green != b.green || a.blue != b.blue) {
+                if (++differing <= 5) ADD_FAILURE() << "differs at " << x << "," << y;
+            }
+        }
+    EXPECT_EQ(differing, 0);
+    plugin->closeEditor();
+}
+
+TEST_F(EditorWindow, PointerEventsMoveSlidersAndTogglesSeenThroughTheDispatcher) {
+    ASSERT_TRUE(plugin->openEditor(ParentHandle()));
+    Idle(100);
+    EXPECT_EQ(plugin->parameterDisplay(1), "-23.00");
+    EXPECT_FLOAT_EQ(plugin->parameter(4), 1.0f) << "Automatic Trim starts on";
+
+    // Target (x 90, y 140, -46..0 LUFS): press three quarters along the track, drag out of the window to
+    // the right, then back to a quarter, below the slider.
+    MoveTo(90 + 16 + 162, 150);
+    Button(true);
+    EXPECT_EQ(plugin->parameterDisplay(1), "-11.50");
+    MoveTo(600, 150); // outside the editor and its parent: the grab keeps the drag going
+    EXPECT_EQ(plugin->parameterDisplay(1), "0.00");
+    MoveTo(90 + 16 + 54, 300);
+    Button(false);
+    MoveTo(90 + 16 + 200, 150); // released: moves do nothing
+    EXPECT_EQ(plugin->parameterDisplay(1), "-34.50");
+    EXPECT_FLOAT_EQ(plugin->parameter(1), 0.25f);
+
+    Click(62, 346); // Automatic Trim
+    EXPECT_FLOAT_EQ(plugin->parameter(4), 0.0f);
+
+    // Config, then Fast Gain (x 111, y 102, 0..20 dB; parameter 8) pressed at the track's end.
+    const float fastGain = plugin->parameter(8);
+    Click(328, 346);
+    MoveTo(111 + 16 + 216, 112);
+    Button(true);
+    Button(false);
+    EXPECT_FLOAT_EQ(fastGain, 0.0f);
+    EXPECT_FLOAT_EQ(plugin->parameter(8), 1.0f);
+    EXPECT_EQ(plugin->parameterDisplay(8), "20.00");
+    plugin->closeEditor();
+}
+
+namespace {
+
+// Counts its paints; the frame rate is whatever the test sets.
+class CountingEffect : public TParvex {
+public:
+    void DoGraphics() override { ++paints; }
+    int paints = 0;
+};
+
+} // namespace
+
+TEST_F(EditorWindow, TheFrameTimerRepaintsAtTheFrameRateAndNoFaster) {
+    auto* effect = new CountingEffect;
+    CVeST* wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), QuietHost, 1, 0);
+    effect->Host = wrapper;
+    vst2::AEffect* record = wrapper->getAeffect();
+    auto dispatch = [&](int32_t opcode, void* pointer = nullptr) {
+        return record->dispatcher(record, opcode, 0, 0, pointer, 0);
+    };
+    // Idle calls every 10 ms for the given time; answers the paints they led to.
+    auto paintsOver = [&](int milliseconds) {
+        const int before = effect->paints;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        while (std::chrono::steady_clock::now() < end) {
+            dispatch(vst2::effEditIdle);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return effect->paints - before;
+    };
+
+    dispatch(vst2::effEditIdle);
+    EXPECT_EQ(effect->paints, 0) << "closed: no timer";
+    ASSERT_EQ(dispatch(vst2::effEditOpen, ParentHandle()), 1);
+    EXPECT_GE(paintsOver(200), 1) << "the first exposure paints";
+    EXPECT_EQ(paintsOver(300), 0) << "frame rate 0 and no mouse: nothing to repaint";
+
+    effect->FrameRate = 30;
+    const int paints = paintsOver(1000);
+    EXPECT_LE(paints, 30) << "at most one paint per 34 ms";
+    EXPECT_GE(paints, 15) << "about one per 34 to 40 ms";
+
+    effect->FrameRate = 0;
+    wrapper->EditorMouseMoved(10, 10, 0); // any mouse event starts the timer at 30
+    EXPECT_EQ(effect->FrameRate, 30);
+    EXPECT_GE(paintsOver(300), 5);
+    dispatch(vst2::effEditClose);
+    dispatch(vst2::effClose);
+}
+
+TEST_F(EditorWindow, ClosingAndReopeningTenTimesLeavesNothingBehind) {
+    ASSERT_TRUE(plugin->openEditor(ParentHandle()));
+    Idle(20);
+    plugin->closeEditor();
+    const int descriptors = OpenDescriptors();
+    for (int round = 0; round < 10; ++round) {
+        ASSERT_TRUE(plugin->openEditor(ParentHandle())) << round;
+        Idle(40);
+        ASSERT_EQ(Children().size(), 1u) << round;
+        plugin->closeEditor();
+        ASSERT_TRUE(Children().empty()) << round;
+        plugin->editorIdle(); // idle while closed does nothing
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptors) << "every display connection was closed";
+
+    // A host that opens twice without closing gets one window.
+    ASSERT_TRUE(plugin->openEditor(ParentHandle()));
+    ASSERT_TRUE(plugin->openEditor(ParentHandle()));
+    Idle(20);
+    EXPECT_EQ(Children().size(), 1u);
+    plugin->closeEditor();
+    EXPECT_TRUE(Children().empty());
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+}
+
+TEST_F(EditorWindow, ClosingThePluginWithTheEditorOpenIsSafe) {
+    ASSERT_TRUE(plugin->openEditor(ParentHandle()));
+    Idle(60);
+    MoveTo(200, 200);
+    Button(true); // even in the middle of a drag, with the pointer grabbed
+    plugin->close();
+    EXPECT_TRUE(Children().empty());
+    XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    XSync(display, False);
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRate = 48000;
+
+// Interleaved stereo frames.
+using Stereo = std::vector<float>;
+
+void WriteWav(const fs::path& path, const Stereo& samples) {
+    SF_INFO info{};
+    info.channels = 2;
+    info.samplerate = kRate;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    sf_writef_float(file, samples.data(), sf_count_t(samples.size() / 2));
+    sf_close(file);
+}
+
+// The file's frames, or nothing when it is not a readable audio file.
+std::optional<Stereo> ReadWav(const fs::path& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return std::nullopt;
+    Stereo samples(size_t(info.frames) * 2);
+    samples.resize(size_t(sf_readf_float(file, samples.data(), info.frames)) * 2);
+    sf_close(file);
+    return samples;
+}
+
+double Rms(const Stereo& samples, double fromSeconds, double toSeconds) {
+    const size_t from = size_t(fromSeconds * kRate) * 2, to = size_t(toSeconds * kRate) * 2;
+    double sum = 0;
+    for (size_t i = from; i < to; ++i) sum += double(samples[i]) * samples[i];
+    return std::sqrt(sum / double(to - from));
+}
+
+// vandrel2-render with the editor: the renderer's own window holding the plug-in's panel.
+class RendererWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        display = OpenDisplay();
+        ASSERT_NE(display, nullptr) << "no X display: run the editor tests under xvfb-run -a";
+        XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, 1200, 1000);
+        XSync(display, False);
+        folder = fs::temp_directory_path() / ("vandrel-render-editor-" + std::to_string(getpid()));
+        fs::create_directories(folder);
+        // A steady tone near the target loudness, so the leveler itself hardly moves.
+        Stereo tone(size_t(kSeconds * kRate) * 2);
+        for (size_t i = 0; i < tone.size() / 2; ++i)
+            tone[2 * i] = tone[2 * i + 1] =
+                float(0.08 * std::sin(2 * std::numbers::pi * 440 * double(i) / kRate));
+        WriteWav(input(), tone);
+    }
+    void TearDown() override {
+        if (renderer > 0) {
+            kill(renderer, SIGKILL);
+            waitpid(renderer, nullptr, 0);
+        }
+        fs::remove_all(folder);
+        if (display) XCloseDisplay(display);
+    }
+
+    fs::path input() const { return folder / "in.wav"; }
+    fs::path output() const { return folder / "out.wav"; }
+
+    void Start(const std::vector<std::string>& extra) {
+        std::vector<std::string> args = {VANDREL_RENDER_PATH, input(),    output(),
+                                         "--quiet",           "--plugin", VANDREL_PLUGIN_PATH};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        started = std::chrono::steady_clock::now();
+        ASSERT_EQ(posix_spawn(&renderer, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+    }
+    // Exit status of the renderer, and the seconds it ran.
+    std::pair<int, double> Finish() {
+        int status = -1;
+        waitpid(renderer, &status, 0);
+        renderer = 0;
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, seconds};
+    }
+
+    // The renderer's top-level window, named after the plug-in.
+    Window FindWindow() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (std::chrono::steady_clock::now() < deadline) {
+            Window treeRoot, treeParent, *children = nullptr;
+            unsigned count = 0;
+            Window found = 0;
+            if (XQueryTree(display, DefaultRootWindow(display), &treeRoot, &treeParent, &children, &count))
+                for (unsigned i = 0; i < count && !found; ++i) {
+                    char* name = nullptr;
+                    if (XFetchName(display, children[i], &name) && name) {
+                        if (std::string(name) == "Vandrel 2") found = children[i];
+                        XFree(name);
+                    }
+                }
+            if (children) XFree(children);
+            if (found) {
+                opened = std::chrono::steady_clock::now();
+                return found;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return 0;
+    }
+
+    // Seconds after the window appeared, which is when the audio starts playing.
+    void SleepUntil(double seconds) {
+        std::this_thread::sleep_until(opened +
+                                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                          std::chrono::duration<double>(seconds)));
+    }
+    void Pointer(Window window, int x, int y) {
+        int rootX = 0, rootY = 0;
+        Window child;
+        XTranslateCoordinates(display, window, DefaultRootWindow(display), x, y, &rootX, &rootY, &child);
+        XTestFakeMotionEvent(display, DefaultScreen(display), rootX, rootY, CurrentTime);
+        XSync(display, False);
+    }
+    void Button(bool press) {
+        XTestFakeButtonEvent(display, 1, press, CurrentTime);
+        XSync(display, False);
+    }
+    // What a window manager's close button sends.
+    void AskToClose(Window window) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
+        XSendEvent(display, window, False, NoEventMask, &event);
+        XSync(display, False);
+    }
+
+    static constexpr double kSeconds = 4;
+    Display* display = nullptr;
+    fs::path folder;
+    pid_t renderer = 0;
+    std::chrono::steady_clock::time_point started, opened;
+};
+
+} // namespace
+
+TEST_F(RendererWindow, PlaysInRealTimeWithThePanelAndKeepsWhatWasRenderedWhenClosed) {
+    Start({});
+    ASSERT_EQ(Finish().first, 0);
+    const auto offline = ReadWav(output());
+    ASSERT_TRUE(offline);
+    ASSERT_EQ(offline->size(), size_t(kSeconds * kRate) * 2);
+    fs::remove(output());
+
+    Start({"--editor"});
+    const Window window = FindWindow();
+    ASSERT_NE(window, 0u) << "no window named Vandrel 2";
+    // Output Trim (x 90, y 290, -6..6 dB) pressed at the end of its track: +6 dB from about 1 s on.
+    SleepUntil(0.9);
+    Pointer(window, 90 + 16 + 216, 300);
+    SleepUntil(1.0);
+    Button(true);
+    SleepUntil(1.1);
+    Button(false);
+    SleepUntil(2.5);
+    AskToClose(window);
+    const auto [status, seconds] = Finish();
+    EXPECT_EQ(status, 0);
+    EXPECT_GT(seconds, 2.4) << "played at the pace of the audio";
+    EXPECT_LT(seconds, kSeconds) << "stopped when the window closed";
+
+    const auto played = ReadWav(output());
+    ASSERT_TRUE(played) << "what was rendered is a complete audio file";
+    const double playedSeconds = double(played->size() / 2) / kRate;
+    EXPECT_GT(playedSeconds, 2.0);
+    EXPECT_LT(playedSeconds, 3.0);
+    // Before the move the output is the offline render's; after it, 6 dB louder.
+    EXPECT_NEAR(Rms(*played, 0.3, 0.8) / Rms(*offline, 0.3, 0.8), 1.0, 0.01);
+    EXPECT_NEAR(Rms(*played, 1.6, 2.0) / Rms(*offline, 1.6, 2.0), std::pow(10, 6 / 20.0), 0.05);
+}
+
+TEST_F(RendererWindow, AWindowDestroyedByAnotherClientEndsTheRenderToo) {
+    Start({"--editor"});
+    const Window window = FindWindow();
+    ASSERT_NE(window, 0u);
+    SleepUntil(0.8);
+    XDestroyWindow(display, window);
+    XSync(display, False);
+    const auto [status, seconds] = Finish();
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(seconds, kSeconds);
+    const auto played = ReadWav(output());
+    ASSERT_TRUE(played);
+    EXPECT_GT(played->size(), 0u);
+    EXPECT_LT(played->size(), size_t(kSeconds * kRate) * 2);
+}
