@@ -92,8 +92,9 @@ struct WeightingFilter {
     BiquadState highPass, shelf;
     Stereo heldOutput{};
 
-    // Runs on half-rate ticks only (with the full-rate design); otherwise answers the held output.
-    Stereo Step(const WeightingDesign& design, Stereo x, bool halfRateTick) {
+    // Runs on half-rate ticks only (with the full-rate design); otherwise answers the held output. Inlined:
+    // a call per detector costs more than the filter on the other ticks.
+    [[gnu::always_inline]] Stereo Step(const WeightingDesign& design, Stereo x, bool halfRateTick) {
         if (!halfRateTick) return heldOutput;
         const Stereo u = highPass.Step(StereoCoefficients::Of(design.highPass), x);
         const Stereo v = shelf.Step(StereoCoefficients::Of(design.shelf), u);
