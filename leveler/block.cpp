@@ -59,12 +59,8 @@ void TParvexEffect::DoBlock() {
     // Start-up after DoInit: detectors at the target, stages neutral, gate open.
     if (IsZero(started)) {
         const double halfTarget = targetPower / 2;
-        for (Stage* stage : {&fast, &medium, &slow}) {
-            stage->leftPower.meanSquare = halfTarget;
-            stage->rightPower.meanSquare = halfTarget;
-        }
-        inputMeter.leftPower.meanSquare = halfTarget;
-        inputMeter.rightPower.meanSquare = halfTarget;
+        for (Stage* stage : {&fast, &medium, &slow}) stage->power.meanSquare = Both(halfTarget);
+        inputMeter.power.meanSquare = Both(halfTarget);
         fast.gain = medium.gain = slow.gain = 1.0;
         // A block longer than a second would leave no whole block per second.
         blocksPerSecond = std::floor(sampleRate.fresh / blockSize.fresh);

@@ -121,4 +121,9 @@ void TParvexEffect::PrepareDelayPages(int64_t firstCell, int64_t endCell) {
         delayPages.pages[slot] = page <= lastPage ? &MemoryAt(page * CParvexMemory::kPageSize) : nullptr;
     }
     delayPages.firstPage = firstPage;
+    for (Stage* stage : {&fast, &medium, &slow}) {
+        DelayLine& delay = stage->delay;
+        delay.leftRing = delayPages.RingAt(delay.leftBase, delay.lastPosition);
+        delay.rightRing = delayPages.RingAt(delay.rightBase, delay.lastPosition);
+    }
 }

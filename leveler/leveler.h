@@ -62,7 +62,7 @@ struct LevelerState {
     // Per sample.
     int32_t phase = 0;
     bool halfRateTick = false, quarterRateTick = false;
-    BiquadState highPassLeft, highPassRight;
+    BiquadState highPass;
     double peakNow = 0, peakEnvelope = 0;
     SharedDouble gateLevel;
     double gateOpen = 0, gateStep = 0;
@@ -105,8 +105,7 @@ private:
     void RefreshHostValues();
     double TrimIndicator() const;
     void SetFloor(double trimDecibels, double floorDecibels);
-    void RunStage(leveler::Stage& stage, bool detecting, double& left, double& right);
-    double PassDelay(const leveler::Shared<int64_t>& base, int64_t& position, int64_t lastPosition,
-                     double sample);
+    leveler::Stereo RunStage(leveler::Stage& stage, bool detecting, leveler::Stereo frame);
+    leveler::Stereo PassDelay(leveler::DelayLine& delay, leveler::Stereo frame);
     double& DelayCell(int64_t position);
 };

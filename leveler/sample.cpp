@@ -7,12 +7,12 @@ using namespace leveler;
 
 namespace {
 
-// One channel's loudness detector: its weighting filter's step, then its mean-square update. (GCC would
-// leave this and the per-stage steps below out of line, at the cost of a call per channel and stage.)
-[[gnu::always_inline]] inline double Measure(const WeightingDesign& design, WeightingFilter& filter,
-                                             MeanSquareDetector& power, double x, double coefficient,
+// Both channels of a loudness detector: the weighting filters' step, then the mean-square update. (GCC would
+// leave this and the per-stage steps below out of line, at the cost of a call per detector and stage.)
+[[gnu::always_inline]] inline Stereo Measure(const WeightingDesign& design, WeightingFilter& filter,
+                                             MeanSquareDetector& power, Stereo frame, double coefficient,
                                              bool halfRateTick, bool quarterRateTick) {
-    return power.Update(filter.Step(design, x, halfRateTick), coefficient, quarterRateTick);
+    return power.Update(filter.Step(design, frame, halfRateTick), coefficient, quarterRateTick);
 }
 
 // The square root of the power ratio, limited to maxBoost, then to maxCut. A ratio at or beyond the
@@ -34,32 +34,33 @@ double& TParvexEffect::DelayCell(int64_t position) {
     return MemoryAt(CellIndex(position));
 }
 
-// Writes the sample at the channel's position, advances it (wrapping after the last position) and answers
-// the cell found there: the sample written lastPosition samples ago. The cells are read from the cached
-// page that holds the channel's first cell whenever they lie in it.
-[[gnu::always_inline]] inline double TParvexEffect::PassDelay(const Shared<int64_t>& base, int64_t& position,
-                                                              int64_t lastPosition, double sample) {
-    const int64_t start = base;
-    double* const page = delayPages.PageHolding(start);
-    const auto cell = [&](int64_t index) -> double& {
-        if (page && (index >> 16) == (start >> 16)) [[likely]]
-            return page[index & 0xFFFF];
-        return DelayCell(index);
-    };
-    cell(start + position) = sample;
-    position = position + 1 > lastPosition ? 0 : position + 1;
-    return cell(start + position);
+// Writes the frame at the line's position, advances it (wrapping after the last position) and answers the
+// cells found there: the frame written lastPosition samples ago. A position beyond the last one (left over
+// from a longer line before a change of sample rate) and rings outside the cached pages take the
+// ordinary way, channel by channel.
+[[gnu::always_inline]] inline Stereo TParvexEffect::PassDelay(DelayLine& delay, Stereo frame) {
+    const int64_t position = delay.position, lastPosition = delay.lastPosition;
+    const int64_t next = position + 1 > lastPosition ? 0 : position + 1;
+    delay.position = next;
+    double* const left = delay.leftRing;
+    double* const right = delay.rightRing;
+    if (left && right && position <= lastPosition) [[likely]] {
+        left[position] = frame[0];
+        right[position] = frame[1];
+        return Stereo{left[next], right[next]};
+    }
+    const int64_t leftBase = delay.leftBase, rightBase = delay.rightBase;
+    DelayCell(leftBase + position) = frame[0];
+    const double leftOut = DelayCell(leftBase + next);
+    DelayCell(rightBase + position) = frame[1];
+    return Stereo{leftOut, DelayCell(rightBase + next)};
 }
 
-[[gnu::always_inline]] inline void TParvexEffect::RunStage(Stage& stage, bool detecting, double& left,
-                                                           double& right) {
+[[gnu::always_inline]] inline Stereo TParvexEffect::RunStage(Stage& stage, bool detecting, Stereo frame) {
     if (detecting) {
-        const double smoothing = stage.smoothCoef;
-        const double leftPower = Measure(weighting, stage.leftFilter, stage.leftPower, left, smoothing,
-                                         halfRateTick, quarterRateTick);
-        const double rightPower = Measure(weighting, stage.rightFilter, stage.rightPower, right, smoothing,
-                                          halfRateTick, quarterRateTick);
-        const double e = leftPower + rightPower;
+        const Stereo power = Measure(weighting, stage.filter, stage.power, frame, stage.smoothCoef,
+                                     halfRateTick, quarterRateTick);
+        const double e = power[0] + power[1];
         const double peakHold = std::max(e, e + (stage.peakHold - e) * stage.holdDecay);
         const double envelope = stage.envelope;
         const double coefficient = peakHold > envelope ? stage.attackCoef : stage.releaseCoef;
@@ -68,10 +69,7 @@ double& TParvexEffect::DelayCell(int64_t position) {
         stage.envelope = newEnvelope;
         stage.gain = StageGain(stage, stage.stageTarget, newEnvelope);
     }
-    const double gain = stage.gain;
-    const int64_t lastPosition = stage.delay.lastPosition;
-    left = gain * PassDelay(stage.delay.leftBase, stage.delay.leftPosition, lastPosition, left);
-    right = gain * PassDelay(stage.delay.rightBase, stage.delay.rightPosition, lastPosition, right);
+    return stage.gain.Load() * PassDelay(stage.delay, frame);
 }
 
 void TParvexEffect::DoSample() {
@@ -84,19 +82,13 @@ void TParvexEffect::DoSample() {
 
     // A non-finite sample from the host would poison every filter and detector for good. The offset keeps
     // exact zeros out of the recursive filters.
-    double left = FiniteOrZero(SampleSlots[0]) + noiseOffset;
-    double right = FiniteOrZero(SampleSlots[1]) + noiseOffset;
+    Stereo frame = Stereo{FiniteOrZero(SampleSlots[0]), FiniteOrZero(SampleSlots[1])} + noiseOffset;
 
-    if (!IsZero(hpfShape)) {
-        left = highPassLeft.Step(hpfLeft, left);
-        right = highPassRight.Step(hpfRight, right);
-    }
+    if (!IsZero(hpfShape)) frame = highPass.Step(StereoCoefficients::Of(hpfLeft, hpfRight), frame);
 
-    const double trim = inputTrimGain;
-    left = left * trim;
-    right = right * trim;
+    frame = frame * inputTrimGain.Load();
 
-    peakNow = std::max(std::abs(left), std::abs(right));
+    peakNow = std::max(std::abs(frame[0]), std::abs(frame[1]));
     peakEnvelope = std::max(peakNow, peakReleaseCoef * peakEnvelope);
 
     // Gate: closes exponentially at the "Gate Speed" while the peak stays at or below the floor, reopens in
@@ -122,30 +114,24 @@ void TParvexEffect::DoSample() {
     const bool detecting = gateOpen > gateOpenThreshold;
 
     // Input loudness over one second: the fast stage's target.
-    if (detecting) {
-        const double smoothing = inputMeter.smoothCoef;
-        Measure(weighting, inputMeter.leftFilter, inputMeter.leftPower, left, smoothing, halfRateTick,
+    if (detecting)
+        Measure(weighting, inputMeter.filter, inputMeter.power, frame, inputMeter.smoothCoef, halfRateTick,
                 quarterRateTick);
-        Measure(weighting, inputMeter.rightFilter, inputMeter.rightPower, right, smoothing, halfRateTick,
-                quarterRateTick);
-    }
-    inputLoudnessPower = inputMeter.leftPower.lastResult + inputMeter.rightPower.lastResult;
+    inputLoudnessPower = inputMeter.power.lastResult[0] + inputMeter.power.lastResult[1];
     fast.stageTarget = inputLoudnessPower;
 
-    RunStage(fast, detecting, left, right);
-    RunStage(medium, detecting, left, right);
-    RunStage(slow, detecting, left, right);
+    frame = RunStage(fast, detecting, frame);
+    frame = RunStage(medium, detecting, frame);
+    frame = RunStage(slow, detecting, frame);
 
-    left = left * outputGain;
-    right = right * outputGain;
+    frame = frame * outputGain;
 
     // Output loudness over three seconds, whatever the gate.
-    const double smoothing = outputMeter.smoothCoef;
-    outputPowerLeft = Measure(weighting, outputMeter.leftFilter, outputMeter.leftPower, left, smoothing,
-                              halfRateTick, quarterRateTick);
-    outputPowerRight = Measure(weighting, outputMeter.rightFilter, outputMeter.rightPower, right, smoothing,
-                               halfRateTick, quarterRateTick);
+    const Stereo outputPower = Measure(weighting, outputMeter.filter, outputMeter.power, frame,
+                                       outputMeter.smoothCoef, halfRateTick, quarterRateTick);
+    outputPowerLeft = outputPower[0];
+    outputPowerRight = outputPower[1];
 
-    SampleSlots[0] = left;
-    SampleSlots[1] = right;
+    SampleSlots[0] = frame[0];
+    SampleSlots[1] = frame[1];
 }

@@ -30,13 +30,13 @@ TEST(LevelerBlock, StartUpAt48000With512) {
     EXPECT_EQ(e.slowGain(), 1);
     const double half = std::pow(10, -2.3) / 2;
     for (const leveler::Stage* stage : {&e.fast, &e.medium, &e.slow}) {
-        EXPECT_DOUBLE_EQ(stage->leftPower.meanSquare, half);
-        EXPECT_DOUBLE_EQ(stage->rightPower.meanSquare, half);
+        EXPECT_DOUBLE_EQ(stage->power.meanSquare[0], half);
+        EXPECT_DOUBLE_EQ(stage->power.meanSquare[1], half);
         // Last results are left alone: they count until the next update.
-        EXPECT_EQ(stage->leftPower.lastResult, 0);
+        EXPECT_EQ(stage->power.lastResult[0], 0);
     }
-    EXPECT_DOUBLE_EQ(e.inputMeter.leftPower.meanSquare, half);
-    EXPECT_EQ(e.outputMeter.leftPower.meanSquare, 0);
+    EXPECT_DOUBLE_EQ(e.inputMeter.power.meanSquare[0], half);
+    EXPECT_EQ(e.outputMeter.power.meanSquare[0], 0);
 }
 
 TEST(LevelerBlock, StatisticsEvery374Blocks) {
