@@ -1,5 +1,6 @@
 #include "leveler/leveler.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -7,15 +8,23 @@ using namespace leveler;
 
 namespace {
 
+// No programme needs more than 200 dB either way; beyond that (a corrupt chunk) gains would overflow.
+constexpr double kLargestDecibels = 200;
+
 double Amplitude(double decibels) {
-    return std::pow(10, decibels / 20);
+    return std::pow(10, std::clamp(decibels, -kLargestDecibels, kLargestDecibels) / 20);
 }
 double Power(double decibels) {
-    return std::pow(10, decibels / 10);
+    return std::pow(10, std::clamp(decibels, -kLargestDecibels, kLargestDecibels) / 10);
 }
 
 // A 20 Hz high-pass whose quality factor falls as the "HPF" amount rises, so its slope reaches higher.
 void DesignInputHighPass(BiquadCoefficients& k, double hpfShape, double fs) {
+    if (!(fs > 0)) { // no sample rate before the first resume: pass the signal rather than NaN
+        k.b0 = 1.0;
+        k.b1 = k.b2 = k.a1 = k.a2 = 0.0;
+        return;
+    }
     const double B = hpfShape * 0.08 + (1 - hpfShape);
     const double D = !(B > 0.01) ? 0.02 : B > 10 ? 20 : 2 * B; // twice the quality factor
     const double f = fs / 2 < 20 ? fs / 2 : 20;
@@ -53,7 +62,8 @@ void TParvexEffect::ApplySliders() {
     inputTrimGain = Amplitude(S[1]);
     targetPower = Power(S[2]);
     floorAmplitude = Amplitude(S[1] + S[3]);
-    const double releaseCoef = std::exp(-1 / ((S[4] / 1000) * fs));
+    // A negative speed would make the closing gate grow without end: it closes at once, like a speed of 0.
+    const double releaseCoef = S[4] > 0 ? std::exp(-1 / ((S[4] / 1000) * fs)) : 0.0;
     gateReleaseCoef = releaseCoef;
     automaticTrim = S[5];
     outputTrimGain = Amplitude(S[20]);

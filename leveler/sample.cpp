@@ -1,6 +1,8 @@
 #include "leveler/leveler.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 using namespace leveler;
 
@@ -19,6 +21,12 @@ inline double StageGain(double target, double envelope, double maxBoost, double 
     gain = std::min(gain, maxBoost);
     gain = std::max(gain, maxCut);
     return gain;
+}
+
+// Non-finite samples count as silence; the 64-bit path's samples are limited to the 32-bit path's range.
+inline double HostSample(double sample) {
+    constexpr double kLargest = std::numeric_limits<float>::max();
+    return std::isfinite(sample) ? std::clamp(sample, -kLargest, kLargest) : 0.0;
 }
 
 // pow(level, 0.5), which is not always sqrt's result; an open gate is the usual case.
@@ -71,10 +79,10 @@ void TParvexEffect::DoSample() {
     halfRateTick = phase == 0 || phase == 2;
     phase = phase > 2 ? 0 : phase + 1;
 
-    // A non-finite sample from the host would poison every filter and detector for good. The offset keeps
-    // exact zeros out of the recursive filters.
-    double left = FiniteOrZero(SampleSlots[0]) + noiseOffset;
-    double right = FiniteOrZero(SampleSlots[1]) + noiseOffset;
+    // A non-finite sample from the host would poison every filter and detector for good, and so would one
+    // whose square overflows. The offset keeps exact zeros out of the recursive filters.
+    double left = HostSample(SampleSlots[0]) + noiseOffset;
+    double right = HostSample(SampleSlots[1]) + noiseOffset;
 
     if (!IsZero(hpfShape)) {
         left = highPassLeft.Step(hpfLeft, left);
