@@ -20,11 +20,6 @@ double Power(double decibels) {
 
 // A 20 Hz high-pass whose quality factor falls as the "HPF" amount rises, so its slope reaches higher.
 void DesignInputHighPass(BiquadCoefficients& k, double hpfShape, double fs) {
-    if (!(fs > 0)) { // no sample rate before the first resume: pass the signal rather than NaN
-        k.b0 = 1.0;
-        k.b1 = k.b2 = k.a1 = k.a2 = 0.0;
-        return;
-    }
     const double B = hpfShape * 0.08 + (1 - hpfShape);
     const double D = !(B > 0.01) ? 0.02 : B > 10 ? 20 : 2 * B; // twice the quality factor
     const double f = fs / 2 < 20 ? fs / 2 : 20;

@@ -73,6 +73,8 @@ inline void TParvexEffect::RunStage(Stage& stage, double& left, double& right) {
 
 void TParvexEffect::DoSample() {
     RefreshHostValues();
+    // Before the first resume nothing is designed for any rate (gains would run away): audio passes as is.
+    if (!(sampleRate.working > 0)) return;
 
     // Detector decimation: weighting filters on every second sample, mean squares on every fourth.
     quarterRateTick = phase == 0;
