@@ -69,6 +69,7 @@ void SetUpStage(Stage& stage, double start, double length, double milliseconds, 
 void TParvexEffect::DoReset() {
     TParvex::DoReset();
     static_cast<LevelerState&>(*this) = LevelerState{};
+    panel = PanelState{};
     ColorR = ColorG = ColorB = ColorA = 0;
     RegisterTables();
 }

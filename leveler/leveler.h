@@ -2,6 +2,7 @@
 // stages that ride the programme toward a target loudness.
 #pragma once
 
+#include "editor/leveler_panel.h"
 #include "leveler/state.h"
 #include "runtime/parvex.h"
 
@@ -81,6 +82,8 @@ public:
     void DoBlock() override;
     void DoSample() override;
     void DoSerialize() override;
+    // The panel, drawn by the editor (editor/leveler_panel.cpp).
+    void DoGraphics() override;
 
     // Recompute everything that follows from the sliders; the panel calls it after moving a slider.
     void ApplySliders();
@@ -91,6 +94,9 @@ public:
     double fastGain() const { return fast.gain; }
     double medGain() const { return medium.gain; }
     double slowGain() const { return slow.gain; }
+
+    // The panel's own variables, zeroed with the leveler's.
+    PanelState panel;
 
 private:
     void RegisterTables();

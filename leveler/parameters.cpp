@@ -46,6 +46,7 @@ void SetLimits(Stage& stage, double cutDecibels, double boostDecibels, double ta
 void TParvexEffect::DoSlider() {
     RefreshHostValues();
     for (const int32_t number : kSliderNumbers) sliderCopies[number] = SliderValues[number].Load();
+    panel.SliderCopiesRefreshed();
     ApplySliders();
 }
 

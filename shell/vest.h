@@ -3,13 +3,15 @@
 #pragma once
 
 #include "editor/surface.h"
+#include "editor/vest_editor.h"
 #include "runtime/host_link.h"
 #include "shell/audio_effect.h"
 #include "shell/callbacks.h"
 
+class CVeSTEditor;
 class TParvex;
 
-class CVeST : public AudioEffectX, public THostLink {
+class CVeST : public AudioEffectX, public THostLink, public TEditorHost {
 public:
     // Asks the host for its version first: a host that answers 0 gets no wrapper (null).
     static CVeST* Create(TParvex* effect, const VeSTCallbacks& callbacks, vst2::HostCallback audioMaster,
@@ -22,6 +24,8 @@ public:
     TDrawingSurface& Surface() { return surface_; }
     // Runs the effect's drawing section with `context` as the current draw context for its duration.
     void DrawWith(VSTGUI::CDrawContext* context, double width, double height);
+    // The panel editor, or null when the wrapper has none.
+    CVeSTEditor* PanelEditor() const;
 
     // AudioEffect operations, each forwarded to its table entry.
     void open() override;
@@ -69,6 +73,15 @@ public:
     bool DrawImageRect(TImageSlot* slot, double left, double top, double right, double bottom, double sourceX,
                        double sourceY) override;
     TImageSlot* NewImageSlot() override;
+
+    // TEditorHost: the editor's view and timer reach the effect through the table.
+    void EditorIdle() override;
+    void EditorDraw(VSTGUI::CDrawContext* context, double width, double height) override;
+    void EditorMouseDown(double x, double y, int32_t buttons) override;
+    void EditorMouseUp(double x, double y, int32_t buttons) override;
+    void EditorMouseMoved(double x, double y, int32_t buttons) override;
+    void EditorKeyDown(int32_t character, uint8_t modifier, uint8_t virtualKey) override;
+    void EditorKeyUp(int32_t character, uint8_t modifier, uint8_t virtualKey) override;
 
 private:
     CVeST(TParvex* effect, const VeSTCallbacks& callbacks, vst2::HostCallback audioMaster,

@@ -1,6 +1,8 @@
 // The editor and drawing-surface side of the wrapper.
 #include "shell/vest.h"
 
+#include "shell/editor_factory.h"
+
 void CVeST::DrawWith(VSTGUI::CDrawContext* context, double width, double height) {
     if (!callbacks_.Draw) return;
     surface_.context = context;
@@ -8,10 +10,43 @@ void CVeST::DrawWith(VSTGUI::CDrawContext* context, double width, double height)
     surface_.context = nullptr;
 }
 
-void CVeST::InvalidateEditor() {}
+CVeSTEditor* CVeST::PanelEditor() const {
+    auto* adapter = dynamic_cast<CVeSTEditorAdapter*>(getEditor());
+    return adapter ? &adapter->Editor() : nullptr;
+}
 
-bool CVeST::GetEditorSize(int32_t&, int32_t&) {
-    return false;
+void CVeST::InvalidateEditor() {
+    if (CVeSTEditor* editor = PanelEditor()) editor->invalidate();
+}
+
+bool CVeST::GetEditorSize(int32_t& width, int32_t& height) {
+    const CVeSTEditor* editor = PanelEditor();
+    if (!editor) return false;
+    width = editor->getWidth();
+    height = editor->getHeight();
+    return true;
+}
+
+void CVeST::EditorIdle() {
+    if (callbacks_.Idle) callbacks_.Idle(this);
+}
+void CVeST::EditorDraw(VSTGUI::CDrawContext* context, double width, double height) {
+    DrawWith(context, width, height);
+}
+void CVeST::EditorMouseDown(double x, double y, int32_t buttons) {
+    if (callbacks_.MouseDown) callbacks_.MouseDown(this, x, y, buttons);
+}
+void CVeST::EditorMouseUp(double x, double y, int32_t buttons) {
+    if (callbacks_.MouseUp) callbacks_.MouseUp(this, x, y, buttons);
+}
+void CVeST::EditorMouseMoved(double x, double y, int32_t buttons) {
+    if (callbacks_.MouseMove) callbacks_.MouseMove(this, x, y, buttons);
+}
+void CVeST::EditorKeyDown(int32_t character, uint8_t modifier, uint8_t virtualKey) {
+    if (callbacks_.KeyDown) callbacks_.KeyDown(this, character, modifier, virtualKey);
+}
+void CVeST::EditorKeyUp(int32_t character, uint8_t modifier, uint8_t virtualKey) {
+    if (callbacks_.KeyUp) callbacks_.KeyUp(this, character, modifier, virtualKey);
 }
 
 bool CVeST::SetDrawMode(int32_t mode) {

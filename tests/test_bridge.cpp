@@ -43,7 +43,7 @@ TEST(Bridge, DescribesItselfAsVandrel) {
     EXPECT_EQ(plugin->numInputs(), 2);
     EXPECT_EQ(plugin->numOutputs(), 2);
     EXPECT_EQ(plugin->effect()->numPrograms, 1);
-    EXPECT_EQ(plugin->flags() & ~vst2::effFlagsHasEditor, 0x1030);
+    EXPECT_EQ(plugin->flags(), 0x1031);
     ASSERT_EQ(plugin->numParams(), 14);
     for (int32_t i = 0; i < 14; ++i) {
         EXPECT_EQ(plugin->parameterName(i), kParameters[i].name);

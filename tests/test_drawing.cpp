@@ -89,7 +89,9 @@ TEST_F(DrawingTest, OutsideAPaintNothingIsDrawnButStateMoves) {
     EXPECT_EQ(effect->PenX, 50);
     EXPECT_EQ(image.getPixel(10, 10), kNothing);
     int32_t width = 0, height = 0;
-    EXPECT_FALSE(wrapper->GetEditorSize(width, height));
+    ASSERT_TRUE(wrapper->GetEditorSize(width, height));
+    EXPECT_EQ(width, 450);
+    EXPECT_EQ(height, 620);
 }
 
 TEST_F(DrawingTest, FillRectToFloorsBothCornersAndOrdersEdges) {
