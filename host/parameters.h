@@ -1,0 +1,44 @@
+// Parameters in their own units. VST 2.4 tells a host only normalised values and display texts,
+// so values are found by searching the normalised range and reading the display back.
+#pragma once
+
+#include "host/plugin.h"
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace host {
+
+class ParameterError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The number at the start of a display text ("-16.00", " 220 Hz", "+3.5dB"), with how many
+// decimals it shows; nothing when the text does not start with a number.
+struct DisplayNumber {
+    double value = 0.0;
+    int decimals = 0;
+};
+std::optional<DisplayNumber> parseDisplayNumber(const std::string& text);
+
+// A parameter by exact name (case ignored), by unambiguous name prefix, or by number counted from 1.
+int32_t findParameter(Plugin& plugin, const std::string& key);
+
+// Sets the parameter so that its display shows `value` (a number in the parameter's units, or one of
+// its display texts such as "On"); leaves it unchanged and throws ParameterError when no setting does.
+// Answers the display text reached.
+std::string setParameterValue(Plugin& plugin, int32_t index, const std::string& value);
+
+struct ParameterListing {
+    std::string name;
+    std::string label;
+    std::string atMinimum; // display at normalised 0
+    std::string atMaximum; // display at normalised 1
+    std::string display;   // display now
+};
+// Reads the displays at both ends of the range and restores the current value.
+ParameterListing describeParameter(Plugin& plugin, int32_t index);
+
+} // namespace host

@@ -1,0 +1,94 @@
+// Rendering an audio file through a VST 2.4 effect, with loudness measured before and after.
+#pragma once
+
+#include "host/loudness.h"
+#include "host/plugin.h"
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace host {
+
+// A render stopped by a signal.
+class Interrupted : public std::runtime_error {
+public:
+    Interrupted() : std::runtime_error("interrupted") {}
+};
+
+struct PluginSetup {
+    std::filesystem::path plugin;
+    int32_t block = 512;
+    std::optional<std::filesystem::path> loadState;
+    std::optional<std::filesystem::path> saveState;
+    // Parameter name or number, and value in the parameter's own units, applied in order.
+    std::vector<std::pair<std::string, std::string>> settings;
+};
+
+struct RenderOptions {
+    std::filesystem::path input;
+    std::filesystem::path output;
+    PluginSetup setup;
+    bool doublePrecision = false;
+    bool latencyCompensation = true;
+    std::optional<std::string> sampleFormat;
+    bool progress = false;
+};
+
+struct RenderResult {
+    std::string pluginName;
+    int sampleRate = 0;
+    int channels = 0;
+    int64_t frames = 0;
+    int32_t latency = 0; // as the plug-in reported it
+    bool latencyCompensated = true;
+    double seconds = 0.0; // wall-clock time of the render
+    LoudnessSummary input;
+    LoudnessSummary output;
+    std::vector<double> inputShortTerm;
+    std::vector<double> outputShortTerm;
+    // The plug-in's "Target LUFS" when it has one.
+    std::optional<double> pluginTarget;
+};
+
+// Loads the plug-in and opens it for the sample rate and block size.
+std::unique_ptr<Plugin> loadPlugin(const PluginSetup& setup, int sampleRate);
+// Restores the state, applies the settings and saves the state, each as the setup asks.
+// Throws FileError (a parameter error names the plug-in file).
+void configurePlugin(Plugin& plugin, const PluginSetup& setup);
+
+// Renders input to output through a temporary file in the output's folder, renamed when complete.
+// `stop` ends the render early with an error (signals); nothing is left behind then.
+RenderResult render(const RenderOptions& options, const std::atomic<bool>& stop);
+
+// The output must not be the input, nor a folder, nor in a folder that does not exist.
+void checkOutputPath(const std::filesystem::path& output, const std::filesystem::path* input);
+
+// Writes a file through a temporary one beside it, renamed over the target when complete.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::filesystem::path& target);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    // The open descriptor; whoever takes it closes it.
+    int takeDescriptor();
+    const std::filesystem::path& path() const { return temporary_; }
+    void commit();
+
+private:
+    std::filesystem::path target_;
+    std::filesystem::path temporary_;
+    int descriptor_ = -1;
+    bool committed_ = false;
+};
+
+void writeTextFile(const std::filesystem::path& path, const std::string& text);
+
+} // namespace host

@@ -1,0 +1,247 @@
+// vandrel2-render: levels audio files from the command line through a VST 2.4 effect.
+#include "host/audio_file.h"
+#include "host/parameters.h"
+#include "host/render.h"
+#include "host/report.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kProgram = "vandrel2-render";
+constexpr const char* kPluginFile = "vandrel2.so";
+constexpr int kFailed = 1, kUsage = 2, kInterrupted = 130;
+
+constexpr const char* kUsageText = R"(Usage: vandrel2-render IN OUT [options]
+       vandrel2-render --list-params [IN] [options]
+
+Levels an audio file through the Vandrel 2 plug-in (or any VST 2.4 effect) and reports its
+loudness before and after. Reads and writes what libsndfile knows (WAV, FLAC, AIFF, Ogg...);
+the output format follows OUT's name, the sample format follows IN where it can.
+
+Options:
+  --plugin PATH              the plug-in (default: vandrel2.so beside this program, else
+                             ~/.vst, /usr/local/lib/vst, /usr/lib/vst)
+  --set NAME=VALUE           set a parameter, by name or by number from 1, to a value in its
+                             own units as its display shows them (repeatable)
+  --list-params              list the parameters: range, default and value, then exit
+  --load-state FILE          restore the plug-in's state chunk from FILE first
+  --save-state FILE          save the plug-in's state chunk, after --load-state and --set
+  --block N                  frames per processing block (default 512)
+  --double                   process in 64-bit floating point
+  --no-latency-compensation  keep the plug-in's delay instead of aligning output with input
+  --sample-format F          pcm16, pcm24, pcm32, float or double
+  --json FILE                write the loudness report as JSON
+  --plot FILE.png            draw short-term loudness and gain over time
+  --target LUFS              the target line in the plot (default: the "Target LUFS" parameter)
+  --quiet                    no progress bar and no report on stdout
+  --help                     this text
+)";
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void requestStop(int) {
+    stopRequested.store(true);
+}
+
+struct Command {
+    host::RenderOptions render;
+    std::vector<std::string> files;
+    bool pluginGiven = false;
+    bool listParams = false;
+    bool quiet = false;
+    std::optional<std::filesystem::path> json, plot;
+    std::optional<double> target;
+};
+
+double parseNumber(const std::string& option, const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(value))
+        throw UsageError(option + ": expects a number");
+    return value;
+}
+
+Command parse(int argc, char** argv) {
+    Command command;
+    auto& setup = command.render.setup;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw UsageError(arg + ": needs a value");
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsageText, stdout);
+            std::exit(0);
+        } else if (arg == "--plugin") {
+            setup.plugin = value();
+            command.pluginGiven = true;
+        } else if (arg == "--set") {
+            const std::string setting = value();
+            const auto equals = setting.rfind('=');
+            if (equals == std::string::npos || equals == 0 || equals + 1 == setting.size())
+                throw UsageError("--set: expects NAME=VALUE, got '" + setting + "'");
+            setup.settings.emplace_back(setting.substr(0, equals), setting.substr(equals + 1));
+        } else if (arg == "--list-params") {
+            command.listParams = true;
+        } else if (arg == "--load-state") {
+            setup.loadState = value();
+        } else if (arg == "--save-state") {
+            setup.saveState = value();
+        } else if (arg == "--block") {
+            const double block = parseNumber(arg, value());
+            if (block < 1 || block > 65536 || block != std::floor(block))
+                throw UsageError("--block: expects a whole number from 1 to 65536");
+            setup.block = int32_t(block);
+        } else if (arg == "--double") {
+            command.render.doublePrecision = true;
+        } else if (arg == "--no-latency-compensation") {
+            command.render.latencyCompensation = false;
+        } else if (arg == "--sample-format") {
+            command.render.sampleFormat = value();
+        } else if (arg == "--json") {
+            command.json = value();
+        } else if (arg == "--plot") {
+            command.plot = value();
+        } else if (arg == "--target") {
+            command.target = parseNumber(arg, value());
+        } else if (arg == "--quiet" || arg == "-q") {
+            command.quiet = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw UsageError("unknown option " + arg);
+        } else {
+            command.files.push_back(arg);
+        }
+    }
+    const size_t most = command.listParams ? 1 : 2;
+    if (command.files.size() > most) throw UsageError("too many files: " + command.files[most]);
+    if (!command.listParams && command.files.size() < 2)
+        throw UsageError("needs an input and an output file");
+    return command;
+}
+
+std::filesystem::path ownFolder() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+}
+
+// vandrel2.so beside the renderer (the build folder), then where an install puts it.
+std::filesystem::path defaultPlugin() {
+    std::vector<std::filesystem::path> places = {ownFolder() / kPluginFile,
+                                                 ownFolder() / ".." / "lib" / "vst" / kPluginFile};
+    if (const char* home = std::getenv("HOME"))
+        places.push_back(std::filesystem::path(home) / ".vst" / kPluginFile);
+    places.push_back(std::filesystem::path("/usr/local/lib/vst") / kPluginFile);
+    places.push_back(std::filesystem::path("/usr/lib/vst") / kPluginFile);
+    std::error_code error;
+    for (const auto& place : places)
+        if (std::filesystem::is_regular_file(place, error)) return place.lexically_normal();
+    throw host::FileError(kPluginFile, "not found beside the renderer, in ~/.vst, /usr/local/lib/vst or "
+                                       "/usr/lib/vst (give one with --plugin PATH)");
+}
+
+std::string pad(const std::string& text, size_t width) {
+    return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+void listParameters(const Command& command) {
+    const auto& setup = command.render.setup;
+    const int rate = command.files.empty() ? 48000 : host::AudioReader(command.files[0]).sampleRate();
+    auto plugin = host::loadPlugin(setup, rate);
+    std::vector<std::string> defaults;
+    for (int32_t i = 0; i < plugin->numParams(); ++i) defaults.push_back(plugin->parameterDisplay(i));
+    host::configurePlugin(*plugin, setup);
+
+    std::printf("%s by %s: %d parameters (%s)\n", plugin->effectName().c_str(),
+                plugin->vendorString().c_str(), plugin->numParams(), setup.plugin.c_str());
+    std::vector<std::vector<std::string>> rows = {{"#", "Name", "Range", "Default", "Value"}};
+    for (int32_t i = 0; i < plugin->numParams(); ++i) {
+        const auto listing = host::describeParameter(*plugin, i);
+        const std::string unit = listing.label.empty() ? "" : " " + listing.label;
+        auto trimmed = [](std::string text) {
+            text.erase(0, text.find_first_not_of(' '));
+            return text.substr(0, text.find_last_not_of(' ') + 1);
+        };
+        rows.push_back({std::to_string(i + 1), listing.name,
+                        listing.atMinimum + " to " + listing.atMaximum + unit,
+                        trimmed(defaults[size_t(i)]) + unit, listing.display + unit});
+    }
+    std::vector<size_t> widths(rows[0].size(), 0);
+    for (const auto& row : rows)
+        for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t c = 0; c < row.size(); ++c)
+            line += (c ? "  " : "") + pad(row[c], c + 1 < row.size() ? widths[c] : 0);
+        std::printf("%s\n", line.c_str());
+    }
+}
+
+int run(int argc, char** argv) {
+    Command command = parse(argc, argv);
+    auto& options = command.render;
+    if (!command.pluginGiven) options.setup.plugin = defaultPlugin();
+    if (command.listParams) {
+        listParameters(command);
+        return 0;
+    }
+    options.input = command.files[0];
+    options.output = command.files[1];
+    options.progress = !command.quiet && isatty(STDERR_FILENO);
+    // Report files are checked before a long render rather than after it.
+    for (const auto& file : {command.json, command.plot})
+        if (file) host::checkOutputPath(*file, &options.input);
+
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    const host::RenderResult result = host::render(options, stopRequested);
+    if (command.json) host::writeTextFile(*command.json, host::jsonReport(options, result));
+    if (command.plot) {
+        host::writePlot(*command.plot, options, result,
+                        command.target ? command.target : result.pluginTarget);
+        host::releaseFontCaches();
+    }
+    if (!command.quiet) std::fputs(host::textReport(options, result).c_str(), stdout);
+    return 0;
+}
+
+void fail(const std::string& message) {
+    std::string line = message;
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const UsageError& error) {
+        fail(std::string(error.what()) + " (see --help)");
+        return kUsage;
+    } catch (const host::Interrupted&) {
+        fail("interrupted; no output written");
+        return kInterrupted;
+    } catch (const std::exception& error) {
+        fail(error.what());
+        return kFailed;
+    }
+}

@@ -1,0 +1,23 @@
+// The loudness report of a render: a table for people, JSON for scripts, a PNG plot.
+#pragma once
+
+#include "host/render.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace host {
+
+std::string textReport(const RenderOptions& options, const RenderResult& result);
+std::string jsonReport(const RenderOptions& options, const RenderResult& result);
+
+// Short-term loudness of input and output over time with the target line, and the gain applied.
+void writePlot(const std::filesystem::path& path, const RenderOptions& options, const RenderResult& result,
+               std::optional<double> target);
+
+// Cairo and fontconfig keep fonts cached for the life of the process; a program that drew a plot
+// releases them before it exits, when nothing else draws any more, so leak checkers see a clean exit.
+void releaseFontCaches();
+
+} // namespace host

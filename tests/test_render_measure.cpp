@@ -1,0 +1,177 @@
+// The renderer's parts that decide numbers: loudness figures against libebur128 used directly,
+// and parameter values found through display texts.
+#include "host/loudness.h"
+#include "host/parameters.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <ebur128.h>
+#include <numbers>
+#include <random>
+
+namespace {
+
+std::vector<float> bursts(int channels, int rate, double seconds) {
+    std::mt19937 random(7);
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    std::vector<float> samples;
+    const auto frames = size_t(seconds * rate);
+    for (size_t i = 0; i < frames; ++i) {
+        // Level changes every 1.7 s, with a silent stretch.
+        const size_t part = i / size_t(1.7 * rate);
+        const float level = part == 3 ? 0.0f : 0.02f * float(1 + part % 4);
+        for (int c = 0; c < channels; ++c) samples.push_back(level * noise(random));
+    }
+    return samples;
+}
+
+TEST(LoudnessMeter, ShortTermAndSummaryAgreeWithLibebur128Itself) {
+    for (const auto& [channels, rate] : {std::pair{2, 48000}, std::pair{1, 44100}, std::pair{2, 22050}}) {
+        const auto samples = bursts(channels, rate, 12.0);
+        const int64_t frames = int64_t(samples.size()) / channels;
+        host::LoudnessMeter meter(channels, rate);
+        ebur128_state* reference =
+            ebur128_init(unsigned(channels), unsigned(rate),
+                         EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
+        if (channels == 1) ebur128_set_channel(reference, 0, EBUR128_DUAL_MONO);
+        std::vector<double> expected;
+        const int64_t hop = rate / 10;
+        // Uneven pieces for the meter, whole hops for the reference.
+        for (int64_t at = 0, piece = 1000; at < frames; at += piece, piece = piece * 7 % 9001 + 1)
+            meter.add(samples.data() + at * channels, std::min(piece, frames - at));
+        for (int64_t at = 0; at + hop <= frames; at += hop) {
+            ebur128_add_frames_float(reference, samples.data() + at * channels, size_t(hop));
+            double value = 0;
+            ebur128_loudness_shortterm(reference, &value);
+            expected.push_back(value);
+        }
+        ASSERT_EQ(meter.shortTerm().size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            if (std::isinf(expected[i]))
+                EXPECT_TRUE(std::isinf(meter.shortTerm()[i])) << i;
+            else
+                EXPECT_NEAR(meter.shortTerm()[i], expected[i], 1e-6) << "hop " << i << " rate " << rate;
+        }
+        ebur128_add_frames_float(reference, samples.data() + (frames / hop) * hop * channels,
+                                 size_t(frames % hop));
+        const host::LoudnessSummary summary = meter.summary();
+        double integrated = 0, range = 0, peak = 0, channelPeak = 0;
+        ebur128_loudness_global(reference, &integrated);
+        ebur128_loudness_range(reference, &range);
+        for (int c = 0; c < channels; ++c) {
+            ebur128_true_peak(reference, unsigned(c), &channelPeak);
+            peak = std::max(peak, channelPeak);
+        }
+        EXPECT_DOUBLE_EQ(summary.integrated, integrated);
+        EXPECT_DOUBLE_EQ(summary.range, range);
+        EXPECT_NEAR(summary.truePeak, 20 * std::log10(peak), 1e-9);
+        EXPECT_EQ(meter.frames(), frames);
+        ebur128_destroy(&reference);
+    }
+}
+
+TEST(LoudnessMeter, SilenceHasNoLoudness) {
+    host::LoudnessMeter meter(2, 48000);
+    std::vector<float> silence(2 * 48000 * 4, 0.0f);
+    meter.add(silence.data(), 48000 * 4);
+    const auto summary = meter.summary();
+    EXPECT_TRUE(std::isinf(summary.integrated) && summary.integrated < 0);
+    EXPECT_TRUE(std::isinf(summary.truePeak) && summary.truePeak < 0);
+    EXPECT_EQ(summary.shortTermSpread, 0.0);
+    ASSERT_EQ(meter.shortTerm().size(), 40u);
+    EXPECT_TRUE(std::isinf(meter.shortTerm().back()));
+}
+
+TEST(ShortTermSpread, PercentilesOfTheGatedValuesAfterTheFirstWindow) {
+    // 29 values of the partial first window, ignored whatever they are.
+    std::vector<double> values(29, 0.0);
+    for (int v = -30; v <= -20; ++v) values.push_back(v);
+    values.push_back(-80.0); // below the absolute gate
+    values.push_back(-55.0); // more than 20 LU below the mean of the rest
+    host::LoudnessSummary summary;
+    host::shortTermSpread(values, summary);
+    // Eleven values, -30 to -20: the 10th percentile is the second, the 90th the tenth.
+    EXPECT_DOUBLE_EQ(summary.shortTermLow, -29.0);
+    EXPECT_DOUBLE_EQ(summary.shortTermHigh, -21.0);
+    EXPECT_DOUBLE_EQ(summary.shortTermSpread, 8.0);
+
+    std::vector<double> interpolated(29, -200.0);
+    interpolated.insert(interpolated.end(), {-40.0, -30.0});
+    host::shortTermSpread(interpolated, summary);
+    EXPECT_DOUBLE_EQ(summary.shortTermLow, -39.0);
+    EXPECT_DOUBLE_EQ(summary.shortTermHigh, -31.0);
+}
+
+TEST(DisplayNumber, ReadsTheLeadingNumberAndItsDecimals) {
+    auto parsed = [](const std::string& text) { return host::parseDisplayNumber(text); };
+    EXPECT_EQ(parsed("-16.00")->value, -16.0);
+    EXPECT_EQ(parsed("-16.00")->decimals, 2);
+    EXPECT_EQ(parsed(" 220 Hz")->value, 220.0);
+    EXPECT_EQ(parsed(" 220 Hz")->decimals, 0);
+    EXPECT_EQ(parsed("+3.5dB")->value, 3.5);
+    EXPECT_EQ(parsed("+3.5dB")->decimals, 1);
+    EXPECT_EQ(parsed("0.000000")->decimals, 6);
+    EXPECT_EQ(parsed("1e3")->value, 1000.0);
+    EXPECT_EQ(parsed("-inf")->value, -INFINITY);
+    EXPECT_FALSE(parsed("On"));
+    EXPECT_FALSE(parsed(""));
+    EXPECT_FALSE(parsed("nan"));
+    EXPECT_FALSE(parsed("0x10"));
+    EXPECT_FALSE(parsed("-"));
+}
+
+class ParameterValues : public ::testing::Test {
+protected:
+    host::Plugin plugin{std::filesystem::path(VANDREL_FIXTURE_DIR) / "fixture_delay.so"};
+
+    std::string error(const std::string& key, const std::string& value) {
+        try {
+            host::setParameterValue(plugin, host::findParameter(plugin, key), value);
+        } catch (const host::ParameterError& failure) {
+            return failure.what();
+        }
+        return "";
+    }
+};
+
+TEST_F(ParameterValues, FoundByNamePrefixOrNumber) {
+    EXPECT_EQ(host::findParameter(plugin, "Gain"), 0);
+    EXPECT_EQ(host::findParameter(plugin, " delay "), 1);
+    EXPECT_EQ(host::findParameter(plugin, "pol"), 2);
+    EXPECT_EQ(host::findParameter(plugin, "3"), 2);
+    EXPECT_THROW(host::findParameter(plugin, "0"), host::ParameterError);
+    EXPECT_THROW(host::findParameter(plugin, "4"), host::ParameterError);
+    EXPECT_THROW(host::findParameter(plugin, "Volume"), host::ParameterError);
+    EXPECT_THROW(host::findParameter(plugin, ""), host::ParameterError);
+}
+
+TEST_F(ParameterValues, NumbersAreReachedExactlyAsTheDisplayShowsThem) {
+    EXPECT_EQ(host::setParameterValue(plugin, 0, "-7.25"), "-7.25");
+    EXPECT_EQ(plugin.parameterDisplay(0), "-7.25");
+    EXPECT_EQ(host::setParameterValue(plugin, 0, "-24"), "-24.00");
+    EXPECT_EQ(host::setParameterValue(plugin, 0, "24 dB"), "24.00");
+    EXPECT_EQ(host::setParameterValue(plugin, 0, "0"), "0.00");
+    EXPECT_EQ(host::setParameterValue(plugin, 1, "100"), "100");
+    EXPECT_EQ(host::setParameterValue(plugin, 1, "4800"), "4800");
+    EXPECT_EQ(host::setParameterValue(plugin, 1, "1"), "1");
+    EXPECT_EQ(host::setParameterValue(plugin, 2, "inverted"), "Inverted");
+    EXPECT_EQ(host::setParameterValue(plugin, 2, "Normal"), "Normal");
+}
+
+TEST_F(ParameterValues, UnreachableValuesFailAndChangeNothing) {
+    host::setParameterValue(plugin, 0, "-3");
+    const float before = plugin.parameter(0);
+    EXPECT_EQ(error("Gain", "24.01"), "parameter 'Gain': 24.01 is outside its range -24.00 to 24.00 dB");
+    EXPECT_EQ(error("Gain", "loud"), "parameter 'Gain': 'loud' is not a value it takes (it shows '-24.00', "
+                                     "'-23.95', '-23.90', '-23.86', '-23.81', '-23.76')");
+    // A number only counts with the parameter's own unit.
+    EXPECT_NE(error("Gain", "-3 LUFS").find("'-3 LUFS' is not a value it takes"), std::string::npos);
+    EXPECT_EQ(plugin.parameter(0), before);
+    EXPECT_EQ(error("Polarity", "1"), "parameter 'Polarity': '1' is not a value it takes (it shows 'Normal', "
+                                      "'Inverted')");
+    EXPECT_EQ(error("Delay", "-1"), "parameter 'Delay': -1 is outside its range 0 to 4800 samples");
+    EXPECT_EQ(plugin.parameterDisplay(2), "Normal");
+}
+
+} // namespace
