@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 using namespace leveler;
 
@@ -23,9 +22,10 @@ inline double StageGain(double target, double envelope, double maxBoost, double 
     return gain;
 }
 
-// Non-finite samples count as silence; the 64-bit path's samples are limited to the 32-bit path's range.
+// Non-finite samples count as silence. Samples beyond 600 dB over full scale are limited to it, so that no
+// square overflows and the largest gains cannot carry a sample past the 32-bit range.
 inline double HostSample(double sample) {
-    constexpr double kLargest = std::numeric_limits<float>::max();
+    constexpr double kLargest = 1e30;
     return std::isfinite(sample) ? std::clamp(sample, -kLargest, kLargest) : 0.0;
 }
 

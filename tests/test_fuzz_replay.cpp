@@ -1,6 +1,7 @@
 // Every seed and every input that once broke a fuzz target, replayed through the same target function:
 // fuzz/corpus/<target>/ and fuzz/regressions/<target>/.
 #include "fuzz/targets.h"
+#include "runtime/parvex.h"
 
 #include <gtest/gtest.h>
 
@@ -48,5 +49,23 @@ TEST_P(FuzzReplay, EveryKeptInputPasses) {
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplay, ::testing::ValuesIn(fuzz::kTargets),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Found by the format target: a width or precision in the billions made the C library allocate gigabytes
+// and spend seconds filling them. Such numbers are bounded now, and the 511 characters kept are the same.
+TEST(FuzzFindings, HugeWidthsAndPrecisionsKeepTheirFirstCharacters) {
+    TParvex runtime;
+    auto format = [&](const std::string& text, double value) {
+        runtime.SetString(1, text);
+        runtime.FormatString(2, 1, value);
+        return runtime.GetString(2);
+    };
+    EXPECT_EQ(format("%9999999999G", 1.5), std::string(511, ' '));
+    EXPECT_EQ(format("%-9999999999d|", 42.0), "42" + std::string(509, ' '));
+    EXPECT_EQ(format("%+09999999999d", 7.0), "+" + std::string(510, '0'));
+    EXPECT_EQ(format("%.0159256569f", 1.0), "1." + std::string(509, '0'));
+    EXPECT_EQ(format("%.99999999999999999999e", 2.0), "2." + std::string(509, '0'));
+    EXPECT_EQ(format("%.3000g", 0.1), format("%.900g", 0.1));
+    EXPECT_EQ(format("%.012f", 0.5), "0.500000000000");
+}
 
 } // namespace
