@@ -12,6 +12,7 @@ namespace {
 const std::filesystem::path kFixture = std::filesystem::path(VANDREL_FIXTURE_DIR) / "fixture_delay.so";
 constexpr int32_t kQueryTempo = vst2::FourCC('t', 'e', 'm', 'p');
 constexpr int32_t kAskHost = vst2::FourCC('a', 's', 'k', 'h');
+constexpr int32_t kQueryEditor = vst2::FourCC('e', 'd', 'i', 't');
 constexpr int32_t kGain = 0, kDelay = 1, kPolarity = 2;
 
 std::unique_ptr<host::Plugin> started() {
@@ -170,6 +171,23 @@ TEST(HostFixture, HostAnswersQueriesSensibly) {
     EXPECT_EQ(plugin.calls().count(vst2::audioMasterWantMidi), 1u);
     EXPECT_EQ(plugin.calls().count(9999), 1u);
     EXPECT_EQ(plugin.calls().count(vst2::audioMasterCanDo), 3u);
+}
+
+TEST(HostFixture, EditorIsOpenedIdledAndClosed) {
+    auto plugin = started();
+    ASSERT_TRUE(plugin->hasEditor());
+    const auto rect = plugin->editorRect();
+    ASSERT_TRUE(rect);
+    EXPECT_EQ(rect->right - rect->left, 300);
+    EXPECT_EQ(rect->bottom - rect->top, 120);
+    EXPECT_EQ(plugin->dispatcher(vst2::effVendorSpecific, kQueryEditor), -1);
+    int window = 0; // stands for a native window id
+    EXPECT_TRUE(plugin->openEditor(&window));
+    plugin->editorIdle();
+    plugin->editorIdle();
+    EXPECT_EQ(plugin->dispatcher(vst2::effVendorSpecific, kQueryEditor), 2);
+    plugin->closeEditor();
+    EXPECT_EQ(plugin->dispatcher(vst2::effVendorSpecific, kQueryEditor), -1);
 }
 
 } // namespace
