@@ -1,6 +1,7 @@
 #include "host/render.h"
 
 #include "host/audio_file.h"
+#include "host/editor_window.h"
 #include "host/parameters.h"
 #include "host/progress.h"
 
@@ -103,10 +104,10 @@ template <typename Sample> class Renderer {
 public:
     Renderer(const RenderOptions& options, AudioReader& reader, Plugin& plugin, AudioWriter& writer,
              MeterThread& inputMeter, MeterThread& outputMeter, ProgressBar& progress,
-             const std::atomic<bool>& stop)
+             const std::atomic<bool>& stop, EditorWindow* window)
         : options_(options), reader_(reader), plugin_(plugin), writer_(writer), inputMeter_(inputMeter),
-          outputMeter_(outputMeter), progress_(progress), stop_(stop), fileChannels_(reader.channels()),
-          block_(options.setup.block) {
+          outputMeter_(outputMeter), progress_(progress), stop_(stop), window_(window),
+          fileChannels_(reader.channels()), block_(options.setup.block) {
         fileIn_.resize(size_t(block_ * fileChannels_));
         fileOut_.resize(size_t(block_ * fileChannels_));
         pluginIn_.assign(size_t(std::max(plugin.numInputs(), 2)), std::vector<Sample>(size_t(block_)));
@@ -142,6 +143,7 @@ public:
             written += take;
             measure(got, take);
             progress_.update(written);
+            if (window_ && !window_->playUntil(processed)) break; // the window was closed
         }
         inputMeter_.push(pendingIn_);
         outputMeter_.push(pendingOut_);
@@ -221,6 +223,7 @@ private:
     MeterThread& outputMeter_;
     ProgressBar& progress_;
     const std::atomic<bool>& stop_;
+    EditorWindow* window_;
     const int fileChannels_;
     const int32_t block_;
     std::vector<Sample> fileIn_, fileOut_;
@@ -373,12 +376,15 @@ RenderResult render(const RenderOptions& options, const std::atomic<bool>& stop)
     ProgressBar progress(options.progress, reader.frames(), reader.sampleRate());
     const auto start = std::chrono::steady_clock::now();
     plugin->resume();
-    result.latency =
-        options.doublePrecision
-            ? Renderer<double>(options, reader, *plugin, writer, inputMeter, outputMeter, progress, stop)
-                  .run()
-            : Renderer<float>(options, reader, *plugin, writer, inputMeter, outputMeter, progress, stop)
-                  .run();
+    std::unique_ptr<EditorWindow> window;
+    if (options.editor) window = std::make_unique<EditorWindow>(*plugin, reader.sampleRate());
+    result.latency = options.doublePrecision ? Renderer<double>(options, reader, *plugin, writer, inputMeter,
+                                                                outputMeter, progress, stop, window.get())
+                                                   .run()
+                                             : Renderer<float>(options, reader, *plugin, writer, inputMeter,
+                                                               outputMeter, progress, stop, window.get())
+                                                   .run();
+    window.reset();
     plugin->suspend();
     writer.close();
     inputMeter.finish();

@@ -38,6 +38,9 @@ struct RenderOptions {
     bool latencyCompensation = true;
     std::optional<std::string> sampleFormat;
     bool progress = false;
+    // Play at the pace of the audio with the plug-in's editor open; closing its window ends the output
+    // there, as a complete file.
+    bool editor = false;
 };
 
 struct RenderResult {

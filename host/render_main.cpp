@@ -41,6 +41,8 @@ Options:
   --json FILE                write the loudness report as JSON
   --plot FILE.png            draw short-term loudness and gain over time
   --target LUFS              the target line in the plot (default: the "Target LUFS" parameter)
+  --editor                   show the plug-in's panel while the file plays in real time;
+                             closing the window ends OUT there
   --quiet                    no progress bar and no report on stdout
   --help                     this text
 )";
@@ -119,6 +121,8 @@ Command parse(int argc, char** argv) {
             command.plot = value();
         } else if (arg == "--target") {
             command.target = parseNumber(arg, value());
+        } else if (arg == "--editor") {
+            command.render.editor = true;
         } else if (arg == "--quiet" || arg == "-q") {
             command.quiet = true;
         } else if (arg.size() > 1 && arg[0] == '-') {

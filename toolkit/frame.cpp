@@ -6,11 +6,11 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <algorithm>
-#include <cairo-xlib.h>
 #include <cairo.h>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 namespace VSTGUI {
@@ -216,13 +216,17 @@ struct CFrame::Platform {
     bool open(::Window parent, const CRect& size, const char* title);
     void handle(CFrame& frame, XEvent& event);
     void paint(CFrame& frame);
+    void copyToUpload();
     bool isDoubleClick(const XButtonEvent& press);
 
     Display* display;
     ::Window window = 0;
     Pixmap pixmap = 0;
     GC gc = nullptr;
+    // Views draw into an image in memory that is then sent to the server in the window's pixel format.
+    // (Cairo's X backend leaks its per-display state once text has been drawn through it.)
     cairo_surface_t* backBuffer = nullptr;
+    XImage* upload = nullptr;
     int width = 0;
     int height = 0;
     Atom wmProtocols = None;
@@ -242,6 +246,7 @@ CFrame::Platform::~Platform() {
     {
         ErrorTrap trap(display);
         if (backBuffer) cairo_surface_destroy(backBuffer);
+        if (upload) XDestroyImage(upload); // frees its pixels too
         if (gc) XFreeGC(display, gc);
         if (pixmap) XFreePixmap(display, pixmap);
         if (grabbed) XUngrabPointer(display, CurrentTime);
@@ -269,7 +274,11 @@ bool CFrame::Platform::open(::Window parent, const CRect& size, const char* titl
     XGCValues values{};
     values.graphics_exposures = False;
     gc = XCreateGC(display, window, GCGraphicsExposures, &values);
-    backBuffer = cairo_xlib_surface_create(display, pixmap, created.visual, width, height);
+    backBuffer = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    upload = XCreateImage(display, created.visual, static_cast<unsigned>(created.depth), ZPixmap, 0, nullptr,
+                          static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
+    if (upload)
+        upload->data = static_cast<char*>(std::calloc(static_cast<size_t>(upload->bytes_per_line), height));
 
     if (title) {
         XStoreName(display, window, title);
@@ -289,7 +298,8 @@ bool CFrame::Platform::open(::Window parent, const CRect& size, const char* titl
         XFree(wmHints);
     }
     XMapWindow(display, window);
-    return !trap.failed() && cairo_surface_status(backBuffer) == CAIRO_STATUS_SUCCESS;
+    return !trap.failed() && cairo_surface_status(backBuffer) == CAIRO_STATUS_SUCCESS && upload &&
+           upload->data;
 }
 
 bool CFrame::Platform::isDoubleClick(const XButtonEvent& press) {
@@ -313,8 +323,10 @@ void CFrame::Platform::handle(CFrame& frame, XEvent& event) {
         frame.invalid();
         break;
     case DestroyNotify:
+        // Destroyed by someone else (a host, a window manager's forced close): closed all the same.
         windowDestroyed = true;
         grabbed = false;
+        frame.closeRequested = true;
         break;
     case ClientMessage:
         if (event.xclient.message_type == wmProtocols &&
@@ -387,7 +399,50 @@ void CFrame::Platform::paint(CFrame& frame) {
     }
     cairo_destroy(cr);
     cairo_surface_flush(backBuffer);
-    XCopyArea(display, pixmap, window, gc, 0, 0, width, height, 0, 0);
+    copyToUpload();
+    XPutImage(display, pixmap, gc, upload, 0, 0, 0, 0, static_cast<unsigned>(width),
+              static_cast<unsigned>(height));
+    XCopyArea(display, pixmap, window, gc, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height),
+              0, 0);
+}
+
+namespace {
+
+// An 8-bit channel placed into a visual's colour mask.
+unsigned long toMask(uint32_t channel, unsigned long mask) {
+    if (!mask) return 0;
+    const int shift = __builtin_ctzl(mask);
+    const int bits = __builtin_popcountl(mask);
+    const unsigned long value = bits >= 8 ? channel << (bits - 8) : channel >> (8 - bits);
+    return (value << shift) & mask;
+}
+
+} // namespace
+
+void CFrame::Platform::copyToUpload() {
+    const unsigned char* source = cairo_image_surface_get_data(backBuffer);
+    const int stride = cairo_image_surface_get_stride(backBuffer);
+    const uint16_t probe = 1;
+    const bool hostLittleEndian = *reinterpret_cast<const uint8_t*>(&probe) == 1;
+    // The usual 24-bit true-colour layout is cairo's own: rows copy as they are.
+    if (upload->bits_per_pixel == 32 && upload->red_mask == 0xFF0000 && upload->green_mask == 0xFF00 &&
+        upload->blue_mask == 0xFF && upload->byte_order == (hostLittleEndian ? LSBFirst : MSBFirst)) {
+        const size_t rowBytes = static_cast<size_t>(width) * 4;
+        for (int y = 0; y < height; ++y)
+            std::memcpy(upload->data + static_cast<ptrdiff_t>(y) * upload->bytes_per_line,
+                        source + static_cast<ptrdiff_t>(y) * stride, rowBytes);
+        return;
+    }
+    for (int y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(source + static_cast<ptrdiff_t>(y) * stride);
+        for (int x = 0; x < width; ++x) {
+            const uint32_t pixel = row[x];
+            XPutPixel(upload, x, y,
+                      toMask((pixel >> 16) & 0xFF, upload->red_mask) |
+                          toMask((pixel >> 8) & 0xFF, upload->green_mask) |
+                          toMask(pixel & 0xFF, upload->blue_mask));
+        }
+    }
 }
 
 CFrame::CFrame(const CRect& size, AEffGUIEditor* editor) : size(size), editor(editor) {}

@@ -24,8 +24,8 @@ public:
     // at the rectangle's top-left corner with its size, and mapped. Null when there is no display or no
     // such parent.
     static CFrame* createChild(const CRect& size, void* parentWindow, AEffGUIEditor* editor = nullptr);
-    // A top-level window with a title for stand-alone use; the window manager's close button sets
-    // isCloseRequested(). Null when there is no display.
+    // A top-level window with a title for stand-alone use; the window manager's close button, or the
+    // window's destruction by another client, sets isCloseRequested(). Null when there is no display.
     static CFrame* createTopLevel(const CRect& size, const char* title, AEffGUIEditor* editor = nullptr);
     ~CFrame() override;
 
