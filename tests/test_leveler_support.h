@@ -94,37 +94,51 @@ struct Rig {
     }
 };
 
-// A music-like stereo programme: a few detuned harmonic voices with note envelopes and a little noise.
 struct Programme {
     std::vector<double> left, right;
 };
 
+// A music-like stereo programme: three voices of four harmonics, with note envelopes and a little noise.
 inline Programme MusicLike(double sampleRate, double seconds, unsigned seed = 7) {
+    // One period of a voice, read with linear interpolation.
+    static const std::vector<double> wave = [] {
+        std::vector<double> table(4097);
+        for (size_t i = 0; i < table.size(); ++i) {
+            const double x = 2 * std::numbers::pi * static_cast<double>(i) / 4096;
+            for (int h = 1; h <= 4; ++h) table[i] += std::sin(h * x) / h;
+        }
+        return table;
+    }();
     const auto frames = static_cast<size_t>(sampleRate * seconds);
     Programme p{std::vector<double>(frames), std::vector<double>(frames)};
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> uniform(-1.0, 1.0);
     constexpr double kNotes[] = {110.0, 146.83, 164.81, 220.0, 261.63, 329.63, 392.0};
     const auto noteLength = static_cast<size_t>(sampleRate * 0.25);
-    double phases[3] = {0, 0, 0};
+    double phases[3] = {0, 0, 0}; // in periods
     double frequencies[3] = {110.0, 220.0, 329.63};
+    double envelope = 1;
+    const double decay = std::exp(-1 / (0.12 * sampleRate));
     for (size_t i = 0; i < frames; ++i) {
-        const size_t inNote = i % noteLength;
-        if (inNote == 0)
+        if (i % noteLength == 0) {
             for (double& f : frequencies) f = kNotes[random() % std::size(kNotes)];
-        const double envelope = std::exp(-static_cast<double>(inNote) / (0.12 * sampleRate));
+            envelope = 1;
+        }
         double l = 0, r = 0;
         for (int v = 0; v < 3; ++v) {
-            phases[v] += 2 * std::numbers::pi * frequencies[v] / sampleRate;
-            if (phases[v] > 2 * std::numbers::pi) phases[v] -= 2 * std::numbers::pi;
-            double voice = 0;
-            for (int h = 1; h <= 4; ++h) voice += std::sin(h * phases[v]) / h;
+            phases[v] += frequencies[v] / sampleRate;
+            if (phases[v] >= 1) phases[v] -= 1;
+            const double position = phases[v] * 4096;
+            const auto index = static_cast<size_t>(position);
+            const double fraction = position - static_cast<double>(index);
+            const double voice = wave[index] + (wave[index + 1] - wave[index]) * fraction;
             l += voice * (v == 0 ? 0.7 : 0.4);
             r += voice * (v == 2 ? 0.7 : 0.4);
         }
         const double noise = 0.02 * uniform(random);
         p.left[i] = 0.12 * envelope * l + noise;
         p.right[i] = 0.12 * envelope * r + noise;
+        envelope *= decay;
     }
     return p;
 }

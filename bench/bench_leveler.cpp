@@ -1,0 +1,111 @@
+// The leveler's throughput through the plug-in's processing entries: 48 kHz stereo in blocks of 512 frames
+// with default settings, on a music-like signal and on silence, 32-bit and 64-bit.
+#include "host/plugin.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+#include <numbers>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr double kRate = 48000;
+constexpr int32_t kBlock = 512;
+// The signal repeats after a minute; the plug-in is resumed afresh then, outside the timing.
+constexpr size_t kLoopFrames = 60 * 48000 / kBlock * kBlock;
+
+enum class Signal { Music, Silence };
+
+// Three voices of four harmonics with note envelopes and a little noise, like the tests' programme.
+std::vector<double> Channel(Signal signal, unsigned seed) {
+    std::vector<double> out(kLoopFrames, 0.0);
+    if (signal == Signal::Silence) return out;
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+    constexpr double kNotes[] = {110.0, 146.83, 164.81, 220.0, 261.63, 329.63, 392.0};
+    const auto noteLength = static_cast<size_t>(kRate * 0.25);
+    double phases[3] = {0, 0, 0}, frequencies[3] = {110, 220, 329.63}, envelope = 1;
+    const double decay = std::exp(-1 / (0.12 * kRate));
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (i % noteLength == 0) {
+            for (double& f : frequencies) f = kNotes[random() % std::size(kNotes)];
+            envelope = 1;
+        }
+        double sum = 0;
+        for (int v = 0; v < 3; ++v) {
+            phases[v] += 2 * std::numbers::pi * frequencies[v] / kRate;
+            for (int h = 1; h <= 4; ++h) sum += std::sin(h * phases[v]) / h * 0.5;
+        }
+        out[i] = 0.12 * envelope * sum + 0.02 * uniform(random);
+        envelope *= decay;
+    }
+    return out;
+}
+
+std::unique_ptr<host::Plugin> Resumed() {
+    auto plugin = std::make_unique<host::Plugin>(VANDREL_PLUGIN_PATH);
+    plugin->open();
+    plugin->setSampleRate(kRate);
+    plugin->setBlockSize(kBlock);
+    plugin->resume();
+    return plugin;
+}
+
+template <typename Sample> void Leveler(benchmark::State& state, Signal signal) {
+    static const std::vector<double> music[2] = {Channel(Signal::Music, 1), Channel(Signal::Music, 2)};
+    static const std::vector<double> silence = Channel(Signal::Silence, 0);
+    std::vector<Sample> input[2], output[2];
+    for (int c = 0; c < 2; ++c) {
+        const std::vector<double>& source = signal == Signal::Music ? music[c] : silence;
+        input[c].assign(source.begin(), source.end());
+        output[c].resize(kBlock);
+    }
+    auto plugin = Resumed();
+    Sample* out[] = {output[0].data(), output[1].data()};
+    size_t position = 0;
+    for (auto _ : state) {
+        if (position == kLoopFrames) {
+            state.PauseTiming();
+            plugin->suspend();
+            plugin->resume();
+            position = 0;
+            state.ResumeTiming();
+        }
+        Sample* in[] = {input[0].data() + position, input[1].data() + position};
+        if constexpr (std::is_same_v<Sample, float>)
+            plugin->processFloat(in, out, kBlock);
+        else
+            plugin->processDouble(in, out, kBlock);
+        benchmark::DoNotOptimize(output[0].data());
+        position += kBlock;
+    }
+    const double frames = static_cast<double>(state.iterations()) * kBlock;
+    state.counters["frames/s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] = benchmark::Counter(frames / kRate, benchmark::Counter::kIsRate);
+}
+
+void Float32Music(benchmark::State& state) {
+    Leveler<float>(state, Signal::Music);
+}
+void Float32Silence(benchmark::State& state) {
+    Leveler<float>(state, Signal::Silence);
+}
+void Float64Music(benchmark::State& state) {
+    Leveler<double>(state, Signal::Music);
+}
+void Float64Silence(benchmark::State& state) {
+    Leveler<double>(state, Signal::Silence);
+}
+
+// Timed in CPU time: the machine may be shared.
+BENCHMARK(Float32Music)->MinTime(2);
+BENCHMARK(Float32Silence)->MinTime(2);
+BENCHMARK(Float64Music)->MinTime(2);
+BENCHMARK(Float64Silence)->MinTime(2);
+
+} // namespace
+
+BENCHMARK_MAIN();
