@@ -26,6 +26,14 @@ constexpr SliderRow kSliderTable[] = {
     {20, "Output Trim [dB]", 0, -3, 3, 0.1},
 };
 
+constexpr bool NumbersMatch() {
+    if (std::size(kSliderTable) != std::size(leveler::kSliderNumbers)) return false;
+    for (size_t i = 0; i < std::size(kSliderTable); ++i)
+        if (kSliderTable[i].number != leveler::kSliderNumbers[i]) return false;
+    return true;
+}
+static_assert(NumbersMatch(), "the slider copies follow the registered sliders");
+
 constexpr const char* kImageFileNames[] = {
     "vandrel_gfx\\knob_sm.png",
     "vandrel_gfx\\bg.png",

@@ -21,7 +21,7 @@ struct LevelerState {
     // Host values.
     HostValue sampleRate, inputCount, blockSize, tempo, timeSigNumerator, timeSigDenominator;
 
-    // Set by DoInit from the sample rate.
+    // Set by DoInit, most of it from the sample rate.
     WeightingDesign weighting;
     Stage fast, medium, slow;
     LoudnessMeter inputMeter, outputMeter;
@@ -37,6 +37,7 @@ struct LevelerState {
 
     // Set by ApplySliders from the sliders.
     SharedDouble inputTrimGain, targetPower, targetLufs, floorAmplitude;
+    SharedDouble gateClosedUpTo; // the peak up to which the gate counts as below floorAmplitude
     SharedDouble gateReleaseCoef, gateOneSecond;
     SharedDouble automaticTrim, automaticThreshold;
     SharedDouble outputTrimGain;
@@ -66,6 +67,7 @@ struct LevelerState {
     SharedDouble gateLevel;
     double gateOpen = 0, gateStep = 0;
     double outputGain = 0;
+    RootMemo gateRoot;
     double inputLoudnessPower = 0;
     double outputPowerLeft = 0, outputPowerRight = 0;
 };
@@ -103,7 +105,8 @@ private:
     void PrepareDelayPages(int64_t firstCell, int64_t endCell);
     void RefreshHostValues();
     double TrimIndicator() const;
-    void RunStage(leveler::Stage& stage, double& left, double& right);
+    void SetFloor(double trimDecibels, double floorDecibels);
+    void RunStage(leveler::Stage& stage, bool detecting, double& left, double& right);
     double PassDelay(const leveler::Shared<int64_t>& base, int64_t& position, int64_t lastPosition,
                      double sample);
     double& DelayCell(int64_t position);

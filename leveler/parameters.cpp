@@ -1,5 +1,7 @@
 #include "leveler/leveler.h"
 
+#include "leveler/bounds.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -36,8 +38,12 @@ void DesignInputHighPass(BiquadCoefficients& k, double hpfShape, double fs) {
 }
 
 void SetLimits(Stage& stage, double cutDecibels, double boostDecibels, double target) {
-    stage.maxBoost = Amplitude(std::abs(boostDecibels));
-    stage.maxCut = Amplitude(-std::abs(cutDecibels));
+    const double maxBoost = Amplitude(std::abs(boostDecibels));
+    const double maxCut = Amplitude(-std::abs(cutDecibels));
+    stage.maxBoost = maxBoost;
+    stage.maxCut = maxCut;
+    stage.maxBoostFromRatio = RatioReaching(maxBoost);
+    stage.maxCutUpToRatio = RatioWithin(maxCut);
     stage.stageTarget = target;
 }
 
@@ -57,7 +63,7 @@ void TParvexEffect::ApplySliders() {
 
     inputTrimGain = Amplitude(S[1]);
     targetPower = Power(S[2]);
-    floorAmplitude = Amplitude(S[1] + S[3]);
+    SetFloor(S[1], S[3]);
     // A negative speed would make the closing gate grow without end: it closes at once, like a speed of 0.
     const double releaseCoef = S[4] > 0 ? std::exp(-1 / ((S[4] / 1000) * fs)) : 0.0;
     gateReleaseCoef = releaseCoef;
@@ -85,14 +91,21 @@ void TParvexEffect::ApplyInputTrim() {
     sliderCopies[1] = trim;
     slidersChanged = 1;
     inputTrimGain = Amplitude(trim);
-    floorAmplitude = Amplitude(trim + SliderValues[3]);
+    SetFloor(trim, SliderValues[3]);
 }
 
 void TParvexEffect::ApplyNoiseFloor() {
     const double floor = SliderValues[3];
     sliderCopies[3] = floor;
     slidersChanged = 1;
-    floorAmplitude = Amplitude(SliderValues[1] + floor);
+    SetFloor(SliderValues[1], floor);
+}
+
+// The floor includes the input trim: the gate compares the untrimmed input with "Noise Floor [dBfs]".
+void TParvexEffect::SetFloor(double trimDecibels, double floorDecibels) {
+    const double floor = Amplitude(trimDecibels + floorDecibels);
+    floorAmplitude = floor;
+    gateClosedUpTo = GateClosedUpTo(floor);
 }
 
 void TParvexEffect::RefreshHostValues() {

@@ -1,3 +1,4 @@
+#include "leveler/bounds.h"
 #include "leveler/leveler.h"
 
 #include <algorithm>
@@ -7,19 +8,24 @@ using namespace leveler;
 
 namespace {
 
-// One channel's loudness detector: its weighting filter's step, then its mean-square update.
-inline double Measure(const WeightingDesign& design, WeightingFilter& filter, MeanSquareDetector& power,
-                      double x, double coefficient, bool halfRateTick, bool quarterRateTick) {
+// One channel's loudness detector: its weighting filter's step, then its mean-square update. (GCC would
+// leave this and the per-stage steps below out of line, at the cost of a call per channel and stage.)
+[[gnu::always_inline]] inline double Measure(const WeightingDesign& design, WeightingFilter& filter,
+                                             MeanSquareDetector& power, double x, double coefficient,
+                                             bool halfRateTick, bool quarterRateTick) {
     return power.Update(filter.Step(design, x, halfRateTick), coefficient, quarterRateTick);
 }
 
-// The square root of the power ratio, within the stage's limits. A target of 0 against an envelope of 0
-// is no reason to move.
-inline double StageGain(double target, double envelope, double maxBoost, double maxCut) {
-    double gain = target == 0 && envelope == 0 ? 1.0 : std::sqrt(std::abs(target / envelope));
-    gain = std::min(gain, maxBoost);
-    gain = std::max(gain, maxCut);
-    return gain;
+// The square root of the power ratio, limited to maxBoost, then to maxCut. A ratio at or beyond the
+// stage's bounds gives a limit without the square root. A target of 0 against an envelope of 0 is no
+// reason to move.
+inline double StageGain(const Stage& stage, double target, double envelope) {
+    const double maxBoost = stage.maxBoost, maxCut = stage.maxCut;
+    const double ratio = std::abs(target / envelope);
+    if (ratio >= stage.maxBoostFromRatio) return std::max(maxBoost, maxCut);
+    if (ratio <= stage.maxCutUpToRatio) return maxCut;
+    if (target == 0 && envelope == 0) return std::max(std::min(1.0, maxBoost), maxCut);
+    return std::max(std::min(std::sqrt(ratio), maxBoost), maxCut);
 }
 
 // Non-finite samples count as silence. Samples beyond 600 dB over full scale are limited to it, so that no
@@ -29,41 +35,54 @@ inline double HostSample(double sample) {
     return std::isfinite(sample) ? std::clamp(sample, -kLargest, kLargest) : 0.0;
 }
 
-// pow(level, 0.5), which is not always sqrt's result; an open gate is the usual case.
-inline double SquareRoot(double level) {
-    return level == 1 ? 1.0 : std::pow(level, 0.5);
+inline double RootOf(RootMemo& memo, double level) {
+    if (level != memo.level) {
+        memo.level = level;
+        memo.root = PowHalf(level);
+    }
+    return memo.root;
 }
 
 } // namespace
 
-inline double& TParvexEffect::DelayCell(int64_t position) {
-    const int32_t index = CellIndex(position);
-    if (double* cell = delayPages.Find(index)) [[likely]]
-        return *cell;
-    return MemoryAt(index);
+// A delay cell outside the cached pages: the ordinary way, which creates its page on first touch.
+double& TParvexEffect::DelayCell(int64_t position) {
+    return MemoryAt(CellIndex(position));
 }
 
 // Writes the sample at the channel's position, advances it (wrapping after the last position) and answers
-// the cell found there: the sample written lastPosition samples ago.
-inline double TParvexEffect::PassDelay(const Shared<int64_t>& base, int64_t& position, int64_t lastPosition,
-                                       double sample) {
+// the cell found there: the sample written lastPosition samples ago. The cells are read from the cached
+// page that holds the channel's first cell whenever they lie in it.
+[[gnu::always_inline]] inline double TParvexEffect::PassDelay(const Shared<int64_t>& base, int64_t& position,
+                                                              int64_t lastPosition, double sample) {
     const int64_t start = base;
-    DelayCell(position + start) = sample;
+    double* const page = delayPages.PageHolding(start);
+    const auto cell = [&](int64_t index) -> double& {
+        if (page && (index >> 16) == (start >> 16)) [[likely]]
+            return page[index & 0xFFFF];
+        return DelayCell(index);
+    };
+    cell(start + position) = sample;
     position = position + 1 > lastPosition ? 0 : position + 1;
-    return DelayCell(position + start);
+    return cell(start + position);
 }
 
-inline void TParvexEffect::RunStage(Stage& stage, double& left, double& right) {
-    if (gateOpen > gateOpenThreshold) {
-        const double leftPower = Measure(weighting, stage.leftFilter, stage.leftPower, left, stage.smoothCoef,
+[[gnu::always_inline]] inline void TParvexEffect::RunStage(Stage& stage, bool detecting, double& left,
+                                                           double& right) {
+    if (detecting) {
+        const double smoothing = stage.smoothCoef;
+        const double leftPower = Measure(weighting, stage.leftFilter, stage.leftPower, left, smoothing,
                                          halfRateTick, quarterRateTick);
-        const double rightPower = Measure(weighting, stage.rightFilter, stage.rightPower, right,
-                                          stage.smoothCoef, halfRateTick, quarterRateTick);
+        const double rightPower = Measure(weighting, stage.rightFilter, stage.rightPower, right, smoothing,
+                                          halfRateTick, quarterRateTick);
         const double e = leftPower + rightPower;
-        stage.peakHold = std::max(e, e + (stage.peakHold - e) * stage.holdDecay);
-        const double coefficient = stage.peakHold > stage.envelope ? stage.attackCoef : stage.releaseCoef;
-        stage.envelope = stage.envelope + coefficient * (stage.peakHold - stage.envelope);
-        stage.gain = StageGain(stage.stageTarget, stage.envelope, stage.maxBoost, stage.maxCut);
+        const double peakHold = std::max(e, e + (stage.peakHold - e) * stage.holdDecay);
+        const double envelope = stage.envelope;
+        const double coefficient = peakHold > envelope ? stage.attackCoef : stage.releaseCoef;
+        const double newEnvelope = envelope + coefficient * (peakHold - envelope);
+        stage.peakHold = peakHold;
+        stage.envelope = newEnvelope;
+        stage.gain = StageGain(stage, stage.stageTarget, newEnvelope);
     }
     const double gain = stage.gain;
     const int64_t lastPosition = stage.delay.lastPosition;
@@ -100,9 +119,12 @@ void TParvexEffect::DoSample() {
 
     // Gate: closes exponentially at the "Gate Speed" while the peak stays at or below the floor, reopens in
     // a straight line over the look-ahead time (at least one sample).
-    const double floor = floorAmplitude;
+    const double closedUpTo = gateClosedUpTo;
+    const bool belowFloor = !std::isnan(closedUpTo)
+                                ? peakEnvelope <= closedUpTo
+                                : IsZero(std::max(peakEnvelope, floorAmplitude.Load()) / floorAmplitude - 1);
     double level = gateLevel;
-    if (IsZero(std::max(peakEnvelope, floor) / floor - 1)) {
+    if (belowFloor) {
         gateStep = 0;
         level = level * gateReleaseCoef;
         gateOpen = level;
@@ -113,31 +135,33 @@ void TParvexEffect::DoSample() {
         level = std::min(1.0, level + gateStep);
     }
     gateLevel = level;
-    outputGain = SquareRoot(level) * outputTrimGain;
+    outputGain = RootOf(gateRoot, level) * outputTrimGain;
+
+    const bool detecting = gateOpen > gateOpenThreshold;
 
     // Input loudness over one second: the fast stage's target.
-    if (gateOpen > gateOpenThreshold) {
-        const double coefficient = inputMeter.smoothCoef;
-        Measure(weighting, inputMeter.leftFilter, inputMeter.leftPower, left, coefficient, halfRateTick,
+    if (detecting) {
+        const double smoothing = inputMeter.smoothCoef;
+        Measure(weighting, inputMeter.leftFilter, inputMeter.leftPower, left, smoothing, halfRateTick,
                 quarterRateTick);
-        Measure(weighting, inputMeter.rightFilter, inputMeter.rightPower, right, coefficient, halfRateTick,
+        Measure(weighting, inputMeter.rightFilter, inputMeter.rightPower, right, smoothing, halfRateTick,
                 quarterRateTick);
     }
     inputLoudnessPower = inputMeter.leftPower.lastResult + inputMeter.rightPower.lastResult;
     fast.stageTarget = inputLoudnessPower;
 
-    RunStage(fast, left, right);
-    RunStage(medium, left, right);
-    RunStage(slow, left, right);
+    RunStage(fast, detecting, left, right);
+    RunStage(medium, detecting, left, right);
+    RunStage(slow, detecting, left, right);
 
     left = left * outputGain;
     right = right * outputGain;
 
     // Output loudness over three seconds, whatever the gate.
-    const double coefficient = outputMeter.smoothCoef;
-    outputPowerLeft = Measure(weighting, outputMeter.leftFilter, outputMeter.leftPower, left, coefficient,
+    const double smoothing = outputMeter.smoothCoef;
+    outputPowerLeft = Measure(weighting, outputMeter.leftFilter, outputMeter.leftPower, left, smoothing,
                               halfRateTick, quarterRateTick);
-    outputPowerRight = Measure(weighting, outputMeter.rightFilter, outputMeter.rightPower, right, coefficient,
+    outputPowerRight = Measure(weighting, outputMeter.rightFilter, outputMeter.rightPower, right, smoothing,
                                halfRateTick, quarterRateTick);
 
     SampleSlots[0] = left;

@@ -108,6 +108,8 @@ struct Stage {
     double envelope = 0;
     SharedDouble gain;
     SharedDouble maxBoost, maxCut, stageTarget;
+    // Power ratios from which the gain is maxBoost and up to which it is maxCut (see bounds.h).
+    SharedDouble maxBoostFromRatio, maxCutUpToRatio;
     SharedDouble smoothCoef, attackCoef, releaseCoef, holdDecay;
     DelayLine delay;
 };
@@ -135,12 +137,18 @@ struct DelayPages {
     Shared<int32_t> firstPage;
     Shared<double*> pages[kCount];
 
-    double* Find(int32_t index) const {
-        const uint32_t slot = static_cast<uint32_t>(index >> 16) - static_cast<uint32_t>(firstPage.Load());
-        if (slot >= static_cast<uint32_t>(kCount)) return nullptr;
-        double* page = pages[slot];
-        return page ? page + (static_cast<uint32_t>(index) & 0xFFFFu) : nullptr;
+    // The cached page holding the cell, or null.
+    double* PageHolding(int64_t index) const {
+        const uint64_t slot = static_cast<uint64_t>(index >> 16) - static_cast<uint64_t>(firstPage.Load());
+        return slot < static_cast<uint64_t>(kCount) ? pages[slot].Load() : nullptr;
     }
+};
+
+// The gate's square root for the last level it was taken of: an open gate stays at 1 for long, and a gate
+// closed for minutes settles on one tiny value.
+struct RootMemo {
+    double level = 0;
+    double root = 0; // pow(0, 0.5)
 };
 
 // A small generator of our own for the noise offset, 0 to 32767 like rand().

@@ -77,6 +77,17 @@ TEST(LevelerSample, GateReopensOverTheLatency) {
     EXPECT_EQ(e.gateLevel, 1);
 }
 
+TEST(LevelerSample, GateReopensInOneSampleWhenThereIsNoLatency) {
+    Rig rig(30); // delay lines of 0, 0 and 2 cells: a latency of -2
+    TParvexEffect& e = rig.effect;
+    ASSERT_EQ(e.latency, -2);
+    e.DoBlock();
+    e.gateLevel = 0.5;
+    Step(e, 0.5, 0.5);
+    EXPECT_EQ(e.gateStep, 0.5);
+    EXPECT_EQ(e.gateLevel, 1);
+}
+
 TEST(LevelerSample, PeakAtTheFloorCountsAsBelow) {
     Rig at;
     at.effect.DoBlock();

@@ -577,11 +577,12 @@ TEST_F(RenderVandrel, ParametersByNameAndNumberAndState) {
     const RunResult byName =
         run({"--list-params", "--set", "Target LUFS=-16", "--save-state", file("a.bin")});
     ASSERT_EQ(byName.status, 0) << byName.err;
-    // Its row: number, name, range, default, value (columns as wide as their widest entry).
-    const auto row = byName.out.find("\n2 ");
-    ASSERT_NE(row, std::string::npos) << byName.out;
-    const std::string line = byName.out.substr(row + 1, byName.out.find('\n', row + 1) - row - 1);
-    EXPECT_NE(line.find(" Target LUFS "), std::string::npos) << line;
+    // Its row: number, name, range, default, value.
+    const auto name = byName.out.find("Target LUFS");
+    ASSERT_NE(name, std::string::npos) << byName.out;
+    const auto row = byName.out.rfind('\n', name) + 1;
+    const std::string line = byName.out.substr(row, byName.out.find('\n', row) - row);
+    EXPECT_EQ(line.rfind("2 ", 0), 0u) << line;
     const auto range = line.find("-46.00 to 0.00"), fallback = line.find("-23.00"),
                value = line.find("-16.00");
     EXPECT_TRUE(range != std::string::npos && fallback > range && value > fallback &&
