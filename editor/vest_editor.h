@@ -66,7 +66,6 @@ public:
 
     int32_t getWidth() const { return width; }
     int32_t getHeight() const { return height; }
-    CVeSTView* getView() const { return view; }
 
 private:
     TEditorHost* host;         // not owned
