@@ -67,7 +67,6 @@ struct LevelerState {
     SharedDouble gateLevel;
     double gateOpen = 0, gateStep = 0;
     double outputGain = 0;
-    RootMemo gateRoot;
     double inputLoudnessPower = 0;
     double outputPowerLeft = 0, outputPowerRight = 0;
 };

@@ -35,14 +35,6 @@ inline double HostSample(double sample) {
     return std::isfinite(sample) ? std::clamp(sample, -kLargest, kLargest) : 0.0;
 }
 
-inline double RootOf(RootMemo& memo, double level) {
-    if (level != memo.level) {
-        memo.level = level;
-        memo.root = PowHalf(level);
-    }
-    return memo.root;
-}
-
 } // namespace
 
 // A delay cell outside the cached pages: the ordinary way, which creates its page on first touch.
@@ -135,7 +127,7 @@ void TParvexEffect::DoSample() {
         level = std::min(1.0, level + gateStep);
     }
     gateLevel = level;
-    outputGain = RootOf(gateRoot, level) * outputTrimGain;
+    outputGain = std::sqrt(level) * outputTrimGain;
 
     const bool detecting = gateOpen > gateOpenThreshold;
 

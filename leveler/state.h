@@ -144,12 +144,6 @@ struct DelayPages {
     }
 };
 
-// The gate's square root for the last level it was taken of: an open gate stays at 1 for long, and a gate
-// closed for minutes settles on one tiny value.
-struct RootMemo {
-    double level = 0;
-    double root = 0; // pow(0, 0.5)
-};
 
 // A small generator of our own for the noise offset, 0 to 32767 like rand().
 struct NoiseGenerator {

@@ -60,25 +60,4 @@ TEST(LevelerBounds, RatioBoundsSplitTheLimitedFromTheRest) {
     EXPECT_EQ(leveler::RatioWithin(0), 0);
     EXPECT_TRUE(std::isnan(leveler::RatioReaching(std::nan(""))));
 }
-
-TEST(LevelerBounds, HalfPowerIsPowsAnswer) {
-    std::mt19937_64 random(7);
-    std::uniform_real_distribution<double> logarithm(-700, 5);
-    long tried = 0;
-    for (int i = 0; i < 1000000; ++i, ++tried) {
-        const double x = std::exp(logarithm(random));
-        ASSERT_EQ(leveler::PowHalf(x), std::pow(x, 0.5)) << x;
-    }
-    // The levels of a gate closing at 500 ms, 48 kHz, for half a minute.
-    double level = 1;
-    const double release = std::exp(-1.0 / 24000);
-    for (int i = 0; i < 48000 * 30; ++i, ++tried) {
-        level *= release;
-        ASSERT_EQ(leveler::PowHalf(level), std::pow(level, 0.5)) << level;
-    }
-    for (const double x : {0.0, 1.0, 0.25, 4.0, 5e-324, 1e-310, kInfinity})
-        EXPECT_EQ(leveler::PowHalf(x), std::pow(x, 0.5)) << x;
-    EXPECT_GT(tried, 2000000);
-}
-
 } // namespace

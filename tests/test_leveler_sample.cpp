@@ -42,7 +42,7 @@ TEST(LevelerSample, GateClosesWithTheGateSpeedAndHoldsTheMeters) {
         ASSERT_EQ(e.gateLevel, expected);
         ASSERT_EQ(e.gateOpen, expected);
         ASSERT_EQ(e.gateStep, 0);
-        ASSERT_EQ(e.outputGain, std::pow(expected, 0.5));
+        ASSERT_DOUBLE_EQ(e.outputGain, std::pow(expected, 0.5));
     }
     // Below 0.891 the input meter and the stage detectors hold.
     while (e.gateLevel > 0.891) Step(e, 0, 0);
