@@ -1,10 +1,34 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds into build/ and runs the whole test suite.
+# Installs what is missing, builds into build/ and runs the whole test suite and a short soak run; then the
+# whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/), the thread stress
+# test under ThreadSanitizer (build-tsan/) and every fuzz target for a short time (build-fuzz/).
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/ensure_packages.sh
 jobs=$(nproc)
+# The editor tests need an X server; Xvfb gives every run its own.
+with_x() { xvfb-run -a -s "-screen 0 1280x1024x24" "$@"; }
+step() { echo "=== $* (at ${SECONDS} s)"; }
+
+step "build/: build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
-# The editor tests need an X server; Xvfb gives every run its own.
-xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build --output-on-failure -j"$jobs"
+with_x ctest --test-dir build --output-on-failure -j"$jobs"
+
+step "soak, two minutes of programme"
+build/bench/vandrel2_soak --minutes 2
+
+step "build-asan/: the whole suite under ASan and UBSan"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANDREL_SANITIZE=address >/dev/null
+cmake --build build-asan -j"$jobs"
+with_x ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+step "build-tsan/: thread stress test under TSan"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANDREL_SANITIZE=thread >/dev/null
+cmake --build build-tsan -j"$jobs" --target test_thread_stress
+VANDREL_STRESS_SECONDS=5 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/test_thread_stress
+
+step "build-fuzz/: each fuzz target for 20 s"
+fuzz/run.sh 20
+
+step "all passed"

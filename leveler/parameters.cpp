@@ -2,6 +2,7 @@
 
 #include "leveler/bounds.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -9,11 +10,14 @@ using namespace leveler;
 
 namespace {
 
+// No programme needs more than 200 dB either way; beyond that (a corrupt chunk) gains would overflow.
+constexpr double kLargestDecibels = 200;
+
 double Amplitude(double decibels) {
-    return std::pow(10, decibels / 20);
+    return std::pow(10, std::clamp(decibels, -kLargestDecibels, kLargestDecibels) / 20);
 }
 double Power(double decibels) {
-    return std::pow(10, decibels / 10);
+    return std::pow(10, std::clamp(decibels, -kLargestDecibels, kLargestDecibels) / 10);
 }
 
 // A 20 Hz high-pass whose quality factor falls as the "HPF" amount rises, so its slope reaches higher.
@@ -60,7 +64,8 @@ void TParvexEffect::ApplySliders() {
     inputTrimGain = Amplitude(S[1]);
     targetPower = Power(S[2]);
     SetFloor(S[1], S[3]);
-    const double releaseCoef = std::exp(-1 / ((S[4] / 1000) * fs));
+    // A negative speed would make the closing gate grow without end: it closes at once, like a speed of 0.
+    const double releaseCoef = S[4] > 0 ? std::exp(-1 / ((S[4] / 1000) * fs)) : 0.0;
     gateReleaseCoef = releaseCoef;
     automaticTrim = S[5];
     outputTrimGain = Amplitude(S[20]);

@@ -1,6 +1,7 @@
 #include "leveler/bounds.h"
 #include "leveler/leveler.h"
 
+#include <algorithm>
 #include <cmath>
 
 using namespace leveler;
@@ -25,6 +26,13 @@ inline double StageGain(const Stage& stage, double target, double envelope) {
     if (ratio <= stage.maxCutUpToRatio) return maxCut;
     if (target == 0 && envelope == 0) return std::max(std::min(1.0, maxBoost), maxCut);
     return std::max(std::min(std::sqrt(ratio), maxBoost), maxCut);
+}
+
+// Non-finite samples count as silence. Samples beyond 600 dB over full scale are limited to it, so that no
+// square overflows and the largest gains cannot carry a sample past the 32-bit range.
+inline double HostSample(double sample) {
+    constexpr double kLargest = 1e30;
+    return std::isfinite(sample) ? std::clamp(sample, -kLargest, kLargest) : 0.0;
 }
 
 } // namespace
@@ -74,15 +82,17 @@ double& TParvexEffect::DelayCell(int64_t position) {
 
 void TParvexEffect::DoSample() {
     RefreshHostValues();
+    // Before the first resume nothing is designed for any rate (gains would run away): audio passes as is.
+    if (!(sampleRate.working > 0)) return;
 
     // Detector decimation: weighting filters on every second sample, mean squares on every fourth.
     quarterRateTick = phase == 0;
     halfRateTick = phase == 0 || phase == 2;
     phase = phase > 2 ? 0 : phase + 1;
 
-    // A non-finite sample from the host would poison every filter and detector for good. The offset keeps
-    // exact zeros out of the recursive filters.
-    Stereo frame = Stereo{FiniteOrZero(SampleSlots[0]), FiniteOrZero(SampleSlots[1])} + noiseOffset;
+    // A non-finite sample from the host would poison every filter and detector for good, and so would one
+    // whose square overflows. The offset keeps exact zeros out of the recursive filters.
+    Stereo frame = Stereo{HostSample(SampleSlots[0]), HostSample(SampleSlots[1])} + noiseOffset;
 
     if (!IsZero(hpfShape)) frame = highPass.Step(StereoCoefficients::Of(hpfLeft, hpfRight), frame);
 

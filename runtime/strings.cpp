@@ -1,7 +1,9 @@
 #include "runtime/parvex.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 std::string& CParvexStrings::GetString(double id) {
     return Strings[ToIndex(id)];
@@ -36,16 +38,27 @@ Conversion ConversionOf(char letter) {
 
 // Only flags, a width and a precision may stand between the percent sign and the letter; anything else
 // ('*', '$', a second '%', length modifiers) would make the C library read arguments we never passed.
-bool IsPlainSpecification(const std::string& spec) {
+// Answers the specification to hand to it, or nothing. Widths and precisions in the billions would make it
+// allocate and fill gigabytes; bounded as here, the first 511 characters, all that is kept, stay the same.
+std::optional<std::string> PlainSpecification(const std::string& spec) {
+    constexpr size_t kWidthBound = 4096, kPrecisionBound = 2048;
+    std::string plain = "%";
     size_t i = 1;
     const size_t end = spec.size() - 1;
-    while (i < end && std::strchr("-+ #0'", spec[i])) ++i;
-    while (i < end && IsDigit(spec[i])) ++i;
+    auto copyNumber = [&](size_t bound) {
+        const size_t first = i;
+        size_t value = 0;
+        for (; i < end && IsDigit(spec[i]); ++i) value = std::min(value * 10 + size_t(spec[i] - '0'), bound);
+        if (i > first) plain += std::to_string(value);
+    };
+    for (; i < end && std::strchr("-+ #0'", spec[i]); ++i) plain += spec[i];
+    copyNumber(kWidthBound);
     if (i < end && spec[i] == '.') {
-        ++i;
-        while (i < end && IsDigit(spec[i])) ++i;
+        plain += spec[i++];
+        copyNumber(kPrecisionBound);
     }
-    return i == end;
+    if (i != end) return std::nullopt;
+    return plain + spec[end];
 }
 
 } // namespace
@@ -75,18 +88,19 @@ double CParvexStrings::FormatStringList(double destination, double format, const
         if (conversion == Conversion::kNone) continue;
 
         const double value = take();
-        if (spec.size() > kFormatSpecLimit || !IsPlainSpecification(spec)) continue;
+        const std::optional<std::string> plain = PlainSpecification(spec);
+        if (spec.size() > kFormatSpecLimit || !plain) continue;
         char buffer[kFormatResultLimit + 1];
         int written = 0;
         switch (conversion) {
         case Conversion::kFloat:
-            written = std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
+            written = std::snprintf(buffer, sizeof buffer, plain->c_str(), value);
             break;
         case Conversion::kInteger:
-            written = std::snprintf(buffer, sizeof buffer, spec.c_str(), ToIndex(value));
+            written = std::snprintf(buffer, sizeof buffer, plain->c_str(), ToIndex(value));
             break;
         case Conversion::kText:
-            written = std::snprintf(buffer, sizeof buffer, spec.c_str(), GetString(value).c_str());
+            written = std::snprintf(buffer, sizeof buffer, plain->c_str(), GetString(value).c_str());
             break;
         case Conversion::kNone:
             break;
