@@ -38,7 +38,7 @@ Conversion ConversionOf(char letter) {
 
 // Only flags, a width and a precision may stand between the percent sign and the letter; anything else
 // ('*', '$', a second '%', length modifiers) would make the C library read arguments we never passed.
-// Answers the specification to hand to it, or nothing. Widths and precisions in the billions would make it
+// Answers the conversion specification to hand to it, or nothing. Widths and precisions in the billions would make it
 // allocate and fill gigabytes; bounded as here, the first 511 characters, all that is kept, stay the same.
 std::optional<std::string> PlainSpecification(const std::string& spec) {
     constexpr size_t kWidthBound = 4096, kPrecisionBound = 2048;
@@ -81,7 +81,7 @@ double CParvexStrings::FormatStringList(double destination, double format, const
         }
         size_t end = i + 1;
         while (end < text.size() && !IsAlpha(text[end])) ++end;
-        if (end >= text.size()) break; // unfinished specification: dropped, scan ends
+        if (end >= text.size()) break; // unfinished conversion specification: dropped, scan ends
         const std::string spec = text.substr(i, end - i + 1);
         i = end + 1;
         const Conversion conversion = ConversionOf(spec.back());
