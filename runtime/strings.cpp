@@ -38,8 +38,9 @@ Conversion ConversionOf(char letter) {
 
 // Only flags, a width and a precision may stand between the percent sign and the letter; anything else
 // ('*', '$', a second '%', length modifiers) would make the C library read arguments we never passed.
-// Answers the conversion specification to hand to it, or nothing. Widths and precisions in the billions would make it
-// allocate and fill gigabytes; bounded as here, the first 511 characters, all that is kept, stay the same.
+// Answers the conversion specification to hand to it, or nothing. Widths and precisions in the billions would
+// make it allocate and fill gigabytes; bounded as here, the first 511 characters, all that is kept, stay the
+// same.
 std::optional<std::string> PlainSpecification(const std::string& spec) {
     constexpr size_t kWidthBound = 4096, kPrecisionBound = 2048;
     std::string plain = "%";
