@@ -181,11 +181,12 @@ void ParameterDisplay(CVeST* wrapper, int32_t index, char* text) {
         CopyBounded(text, number, vst2::kParamTextCapacity);
         return;
     }
-    // Chosen by truncation: with three names on 0..1, [0, 0.5) shows the first, [0.5, 1) the second.
+    // Chosen by truncation: with three names on 0..1, [0, 0.5) shows the first, [0.5, 1) the second. A
+    // position that is not a number or does not fit an integer shows the first.
     const double position =
         (value - slider->minimum) * static_cast<double>(names - 1) / (slider->maximum - slider->minimum);
     size_t chosen = 0;
-    if (std::isfinite(position) && position > 0)
+    if (position > 0 && position < 2147483648.0)
         chosen = position >= static_cast<double>(names - 1) ? names - 1 : static_cast<size_t>(position);
     CopyBounded(text, slider->valueNames[chosen], vst2::kParamTextCapacity);
 }

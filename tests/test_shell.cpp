@@ -199,7 +199,8 @@ TEST_F(ShellTest, ValueNamesAreChosenByTruncation) {
                                    {0.99, "mid"},
                                    {1.0, "high"},
                                    {-5.0, "low"},
-                                   {7.0, "high"}}) {
+                                   {7.0, "high"},
+                                   {1e12, "low"}}) {
         effect->SliderValues[7] = value;
         EXPECT_EQ(Display(2), expected) << value;
     }
