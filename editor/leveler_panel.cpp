@@ -52,10 +52,6 @@ constexpr double kToggleYOffset = 240;
 constexpr int32_t kAutomaticTrimSlider = 5;
 constexpr int32_t kAutomaticThresholdSlider = 7;
 
-bool IsZero(double value) {
-    return value > -0.00001 && value < 0.00001;
-}
-
 } // namespace
 
 void TParvexEffect::DoGraphics() {

@@ -5,11 +5,6 @@
 
 namespace {
 
-// Script values count as zero within 0.00001.
-bool IsZero(double value) {
-    return value > -0.00001 && value < 0.00001;
-}
-
 bool HasBit(double buttons, int32_t bit) {
     return (static_cast<int32_t>(std::trunc(buttons)) & bit) != 0;
 }

@@ -2,6 +2,7 @@
 // panel and the audio thread exchange.
 #pragma once
 
+#include "runtime/parvex.h"
 #include "runtime/shared_value.h"
 
 #include <algorithm>
@@ -12,29 +13,7 @@
 
 namespace leveler {
 
-// A value written on one thread and read on another (relaxed, like SharedDouble), copyable so that whole
-// state records can be reset by assignment.
-template <typename T> class Shared {
-public:
-    constexpr Shared(T value = T{}) noexcept : value_(value) {}
-    Shared(const Shared& other) noexcept : value_(other.Load()) {}
-    Shared& operator=(const Shared& other) noexcept { return *this = other.Load(); }
-    Shared& operator=(T value) noexcept {
-        value_.store(value, std::memory_order_relaxed);
-        return *this;
-    }
-    operator T() const noexcept { return Load(); }
-    T Load() const noexcept { return value_.load(std::memory_order_relaxed); }
-
-private:
-    std::atomic<T> value_;
-};
-static_assert(std::atomic<int64_t>::is_always_lock_free && std::atomic<double*>::is_always_lock_free);
-
-// Script values count as 0 (or 1) within 0.00001 of it.
-inline bool IsZero(double value) {
-    return std::abs(value) < 0.00001;
-}
+// A script value counts as 1 within 0.00001 of it.
 inline bool IsOne(double value) {
     return std::abs(value - 1.0) < 0.00001;
 }

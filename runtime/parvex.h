@@ -16,6 +16,11 @@
 // truncated. Out-of-range values saturate and NaN gives 0.
 int32_t ToIndex(double value);
 
+// A script value counts as 0 within 0.00001 of it.
+inline bool IsZero(double value) {
+    return value > -0.00001 && value < 0.00001;
+}
+
 // Sparse script memory: pages of 65536 values, created zero-filled on first touch.
 class CParvexMemory {
 public:

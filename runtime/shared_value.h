@@ -1,28 +1,34 @@
-// A 64-bit value that one thread writes and others read: the audio thread, the host's threads and the
-// editor's window thread exchange slider values, gains and mouse state through these.
+// A value that one thread writes and others read: the audio thread, the host's threads and the editor's
+// window thread exchange slider values, gains, coefficients and mouse state through these. Relaxed order is
+// enough (each value stands alone) and costs a plain load or store on x86-64. Copyable, so that whole state
+// records can be reset by assignment.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
-class SharedDouble {
+template <typename T> class Shared {
 public:
-    constexpr SharedDouble(double value = 0.0) noexcept : value_(value) {}
-    SharedDouble(const SharedDouble& other) noexcept : value_(other.Load()) {}
+    constexpr Shared(T value = T{}) noexcept : value_(value) {}
+    Shared(const Shared& other) noexcept : value_(other.Load()) {}
 
-    SharedDouble& operator=(const SharedDouble& other) noexcept { return *this = other.Load(); }
-    SharedDouble& operator=(double value) noexcept {
+    Shared& operator=(const Shared& other) noexcept { return *this = other.Load(); }
+    Shared& operator=(T value) noexcept {
         value_.store(value, std::memory_order_relaxed);
         return *this;
     }
-    SharedDouble& operator+=(double delta) noexcept { return *this = Load() + delta; }
-    SharedDouble& operator-=(double delta) noexcept { return *this = Load() - delta; }
-    SharedDouble& operator*=(double factor) noexcept { return *this = Load() * factor; }
+    Shared& operator+=(T delta) noexcept { return *this = Load() + delta; }
+    Shared& operator-=(T delta) noexcept { return *this = Load() - delta; }
+    Shared& operator*=(T factor) noexcept { return *this = Load() * factor; }
 
-    operator double() const noexcept { return Load(); }
-    double Load() const noexcept { return value_.load(std::memory_order_relaxed); }
+    operator T() const noexcept { return Load(); }
+    T Load() const noexcept { return value_.load(std::memory_order_relaxed); }
 
 private:
-    std::atomic<double> value_;
+    std::atomic<T> value_;
 };
 
-static_assert(std::atomic<double>::is_always_lock_free);
+using SharedDouble = Shared<double>;
+
+static_assert(std::atomic<double>::is_always_lock_free && std::atomic<int64_t>::is_always_lock_free &&
+              std::atomic<double*>::is_always_lock_free);

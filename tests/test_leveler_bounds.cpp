@@ -20,7 +20,7 @@ double Up(double x, int steps) {
 }
 
 bool GateClosed(double peak, double floor) {
-    return leveler::IsZero(std::max(peak, floor) / floor - 1);
+    return IsZero(std::max(peak, floor) / floor - 1);
 }
 
 TEST(LevelerBounds, GateBoundSplitsClosedFromOpen) {
