@@ -10,7 +10,9 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <exception>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -34,26 +36,35 @@ std::vector<uint8_t> readBytes(const std::filesystem::path& path) {
     return bytes;
 }
 
-// A loudness meter on a thread of its own: one for the input and one for the output, so measuring
-// costs little beside the plug-in.
-class MeterThread {
+// Chunks of audio handed, in order, to a thread of its own through a bounded queue: the render waits
+// rather than piling up audio when the thread falls behind. An error on the thread reaches the render at
+// its next hand-over or at the end; what comes after an error is dropped.
+template <typename Sample> class ChunkThread {
 public:
-    MeterThread(int channels, int sampleRate)
-        : meter_(channels, sampleRate), channels_(channels), thread_([this] { run(); }) {}
-    ~MeterThread() { finish(); }
+    explicit ChunkThread(std::function<void(const std::vector<Sample>&)> consume)
+        : consume_(std::move(consume)), thread_([this] { run(); }) {}
+    ~ChunkThread() { join(); }
 
-    // Takes the frames and leaves `interleaved` empty.
-    void push(std::vector<float>& interleaved) {
+    // Takes the frames and leaves `chunk` empty.
+    void push(std::vector<Sample>& chunk) {
         std::unique_lock lock(mutex_);
-        // A bounded queue: the render waits rather than piling up audio when measuring falls behind.
         spaceFree_.wait(lock, [&] { return chunks_.size() < kMaxChunks; });
-        chunks_.push_back(std::move(interleaved));
-        interleaved.clear();
+        if (error_) std::rethrow_exception(error_);
+        chunks_.push_back(std::move(chunk));
+        chunk.clear();
         chunkReady_.notify_one();
     }
 
-    // Waits until everything pushed is measured.
+    // Waits until everything pushed is consumed.
     void finish() {
+        join();
+        if (error_) std::rethrow_exception(error_);
+    }
+
+private:
+    static constexpr size_t kMaxChunks = 16;
+
+    void join() {
         {
             std::lock_guard lock(mutex_);
             if (done_) return;
@@ -63,14 +74,9 @@ public:
         thread_.join();
     }
 
-    const LoudnessMeter& meter() const { return meter_; }
-
-private:
-    static constexpr size_t kMaxChunks = 16;
-
     void run() {
         for (;;) {
-            std::vector<float> chunk;
+            std::vector<Sample> chunk;
             {
                 std::unique_lock lock(mutex_);
                 chunkReady_.wait(lock, [&] { return done_ || !chunks_.empty(); });
@@ -79,17 +85,42 @@ private:
                 chunks_.pop_front();
             }
             spaceFree_.notify_one();
-            meter_.add(chunk.data(), int64_t(chunk.size()) / channels_);
+            if (error_) continue;
+            try {
+                consume_(chunk);
+            } catch (...) {
+                std::lock_guard lock(mutex_);
+                error_ = std::current_exception();
+            }
         }
     }
 
-    LoudnessMeter meter_;
-    const int channels_;
+    const std::function<void(const std::vector<Sample>&)> consume_;
     std::mutex mutex_;
     std::condition_variable chunkReady_, spaceFree_;
-    std::deque<std::vector<float>> chunks_;
+    std::deque<std::vector<Sample>> chunks_;
+    std::exception_ptr error_;
     bool done_ = false;
     std::thread thread_;
+};
+
+// A loudness meter on a thread of its own: one for the input and one for the output, so measuring
+// runs beside the plug-in.
+class MeterThread {
+public:
+    MeterThread(int channels, int sampleRate)
+        : meter_(channels, sampleRate),
+          thread_([this, channels](const std::vector<float>& chunk) {
+              meter_.add(chunk.data(), int64_t(chunk.size()) / channels);
+          }) {}
+
+    void push(std::vector<float>& interleaved) { thread_.push(interleaved); }
+    void finish() { thread_.finish(); }
+    const LoudnessMeter& meter() const { return meter_; }
+
+private:
+    LoudnessMeter meter_;
+    ChunkThread<float> thread_;
 };
 
 std::optional<double> targetOf(Plugin& plugin) {
@@ -107,7 +138,10 @@ public:
              const std::atomic<bool>& stop, EditorWindow* window)
         : options_(options), reader_(reader), plugin_(plugin), writer_(writer), inputMeter_(inputMeter),
           outputMeter_(outputMeter), progress_(progress), stop_(stop), window_(window),
-          fileChannels_(reader.channels()), block_(options.setup.block) {
+          fileChannels_(reader.channels()), block_(options.setup.block),
+          writing_([this](const std::vector<Sample>& chunk) {
+              writer_.write(chunk.data(), int64_t(chunk.size()) / fileChannels_);
+          }) {
         fileIn_.resize(size_t(block_ * fileChannels_));
         fileOut_.resize(size_t(block_ * fileChannels_));
         pluginIn_.assign(size_t(std::max(plugin.numInputs(), 2)), std::vector<Sample>(size_t(block_)));
@@ -139,7 +173,8 @@ public:
             skip -= skipped;
             const int64_t take = std::min<int64_t>(block_ - skipped, read - written);
             collectOutput(skipped, take);
-            writer_.write(fileOut_.data(), take);
+            pendingWrite_.insert(pendingWrite_.end(), fileOut_.begin(), fileOut_.begin() + take * fileChannels_);
+            if (pendingWrite_.size() >= kChunkFrames * size_t(fileChannels_)) writing_.push(pendingWrite_);
             written += take;
             measure(got, take);
             progress_.update(written);
@@ -147,11 +182,14 @@ public:
         }
         inputMeter_.push(pendingIn_);
         outputMeter_.push(pendingOut_);
+        writing_.push(pendingWrite_);
+        writing_.finish();
         return reported;
     }
 
 private:
-    static constexpr size_t kMeterChunkFrames = 16384;
+    // Frames handed to the writing and measuring threads at a time.
+    static constexpr size_t kChunkFrames = 16384;
 
     static vst2::VstTimeInfo timeAt(int64_t frame, double rate) {
         vst2::VstTimeInfo time{};
@@ -211,8 +249,8 @@ private:
         pendingIn_.insert(pendingIn_.end(), fileIn_.begin(), fileIn_.begin() + inputFrames * fileChannels_);
         pendingOut_.insert(pendingOut_.end(), fileOut_.begin(),
                            fileOut_.begin() + outputFrames * fileChannels_);
-        if (pendingIn_.size() >= kMeterChunkFrames * size_t(fileChannels_)) inputMeter_.push(pendingIn_);
-        if (pendingOut_.size() >= kMeterChunkFrames * size_t(fileChannels_)) outputMeter_.push(pendingOut_);
+        if (pendingIn_.size() >= kChunkFrames * size_t(fileChannels_)) inputMeter_.push(pendingIn_);
+        if (pendingOut_.size() >= kChunkFrames * size_t(fileChannels_)) outputMeter_.push(pendingOut_);
     }
 
     const RenderOptions& options_;
@@ -229,6 +267,9 @@ private:
     std::vector<Sample> fileIn_, fileOut_;
     std::vector<std::vector<Sample>> pluginIn_, pluginOut_;
     std::vector<float> pendingIn_, pendingOut_;
+    std::vector<Sample> pendingWrite_;
+    // Encoding runs beside the plug-in too; declared last, so its thread ends before the buffers go.
+    ChunkThread<Sample> writing_;
 };
 
 } // namespace

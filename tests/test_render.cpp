@@ -573,6 +573,22 @@ TEST_F(RenderVandrel, FindsThePluginBesideItAndAlignsAnImpulse) {
     }
 }
 
+TEST_F(RenderVandrel, AWriteThatFailsPartWayIsOneLineAndLeavesNoFile) {
+    // Writing runs on a thread of its own; a file size limit makes it fail after about 100 KB.
+    writeAudio(file("in.wav"), programme(2, 10.0, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+    const std::string command = "ulimit -f 200; trap '' XFSZ; " + quote(kRenderer.string()) + " " +
+                                quote(file("in.wav").string()) + " " + quote(file("out.wav").string()) +
+                                " -q 2>" + quote(file("err.txt").string());
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string error = slurp(file("err.txt"));
+    EXPECT_EQ(error.rfind("vandrel2-render: " + file("out.wav").string() + ": ", 0), 0u) << error;
+    EXPECT_NE(error.find("File too large"), std::string::npos) << error;
+    EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
+    EXPECT_EQ(leftovers({"in.wav", "err.txt"}), std::vector<std::string>{});
+}
+
 TEST_F(RenderVandrel, ParametersByNameAndNumberAndState) {
     const RunResult byName =
         run({"--list-params", "--set", "Target LUFS=-16", "--save-state", file("a.bin")});
