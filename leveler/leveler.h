@@ -82,6 +82,7 @@ public:
     void DoSlider() override;
     void DoBlock() override;
     void DoSample() override;
+    void DoSamples(double* left, double* right, int32_t frames) override;
     void DoSerialize() override;
     // The panel, drawn by the editor (editor/leveler_panel.cpp).
     void DoGraphics() override;
@@ -105,7 +106,11 @@ private:
     void RefreshHostValues();
     double TrimIndicator() const;
     void SetFloor(double trimDecibels, double floorDecibels);
-    leveler::Stereo RunStage(leveler::Stage& stage, bool detecting, leveler::Stereo frame);
+    struct Run;
+    void RunInput(const double* left, const double* right, Run& run);
+    void RunStage(leveler::Stage& stage, const double* targets, Run& run);
+    void RunOutput(double* left, double* right, Run& run);
+    void PassDelay(leveler::DelayLine& delay, Run& run);
     leveler::Stereo PassDelay(leveler::DelayLine& delay, leveler::Stereo frame);
     double& DelayCell(int64_t position);
 };

@@ -8,22 +8,23 @@ using namespace leveler;
 
 namespace {
 
-// Both channels of a loudness detector: the weighting filters' step, then the mean-square update. (GCC would
-// leave this and the per-stage steps below out of line, at the cost of a call per detector and stage.)
-[[gnu::always_inline]] inline Stereo Measure(const WeightingDesign& design, WeightingFilter& filter,
-                                             MeanSquareDetector& power, Stereo frame, double coefficient,
-                                             bool halfRateTick, bool quarterRateTick) {
-    return power.Update(filter.Step(design, frame, halfRateTick), coefficient, quarterRateTick);
-}
+// A stage's gain limits, read once per run.
+struct GainLimits {
+    double maxBoost, maxCut, maxBoostFromRatio, maxCutUpToRatio;
+
+    static GainLimits Of(const Stage& stage) {
+        return {stage.maxBoost, stage.maxCut, stage.maxBoostFromRatio, stage.maxCutUpToRatio};
+    }
+};
 
 // The square root of the power ratio, limited to maxBoost, then to maxCut. A ratio at or beyond the
 // stage's bounds gives a limit without the square root. A target of 0 against an envelope of 0 is no
 // reason to move.
-inline double StageGain(const Stage& stage, double target, double envelope) {
-    const double maxBoost = stage.maxBoost, maxCut = stage.maxCut;
+inline double StageGain(const GainLimits& limits, double target, double envelope) {
+    const double maxBoost = limits.maxBoost, maxCut = limits.maxCut;
     const double ratio = std::abs(target / envelope);
-    if (ratio >= stage.maxBoostFromRatio) return std::max(maxBoost, maxCut);
-    if (ratio <= stage.maxCutUpToRatio) return maxCut;
+    if (ratio >= limits.maxBoostFromRatio) return std::max(maxBoost, maxCut);
+    if (ratio <= limits.maxCutUpToRatio) return maxCut;
     if (target == 0 && envelope == 0) return std::max(std::min(1.0, maxBoost), maxCut);
     return std::max(std::min(std::sqrt(ratio), maxBoost), maxCut);
 }
@@ -35,7 +36,29 @@ inline double HostSample(double sample) {
     return std::isfinite(sample) ? std::clamp(sample, -kLargest, kLargest) : 0.0;
 }
 
+// Both channels of a loudness detector: the weighting filters' step, then the mean-square update.
+[[gnu::always_inline]] inline Stereo Measure(const WeightingCoefficients& weighting, WeightingFilter& filter,
+                                             MeanSquareDetector& power, Stereo frame, double coefficient,
+                                             bool halfRateTick, bool quarterRateTick) {
+    return power.Update(filter.Step(weighting, frame, halfRateTick), coefficient, quarterRateTick);
+}
+
 } // namespace
+
+// What the sections of the leveler hand on to each other for one run of frames.
+struct TParvexEffect::Run {
+    static constexpr int32_t kMaxFrames = 64;
+
+    int32_t frames = 0;
+    WeightingCoefficients weighting;
+    bool halfRateTick[kMaxFrames], quarterRateTick[kMaxFrames];
+    // Whether the gate is open enough for the meters and stage detectors to follow the programme.
+    bool detecting[kMaxFrames];
+    Stereo frame[kMaxFrames];
+    double inputLoudnessPower[kMaxFrames];
+    double outputGain[kMaxFrames];
+    double stageGain[kMaxFrames];
+};
 
 // A delay cell outside the cached pages: the ordinary way, which creates its page on first touch.
 double& TParvexEffect::DelayCell(int64_t position) {
@@ -46,17 +69,10 @@ double& TParvexEffect::DelayCell(int64_t position) {
 // cells found there: the frame written lastPosition samples ago. A position beyond the last one (left over
 // from a longer line before a change of sample rate) and rings outside the cached pages take the
 // ordinary way, channel by channel.
-[[gnu::always_inline]] inline Stereo TParvexEffect::PassDelay(DelayLine& delay, Stereo frame) {
+Stereo TParvexEffect::PassDelay(DelayLine& delay, Stereo frame) {
     const int64_t position = delay.position, lastPosition = delay.lastPosition;
     const int64_t next = position + 1 > lastPosition ? 0 : position + 1;
     delay.position = next;
-    double* const left = delay.leftRing;
-    double* const right = delay.rightRing;
-    if (left && right && position <= lastPosition) [[likely]] {
-        left[position] = frame[0];
-        right[position] = frame[1];
-        return Stereo{left[next], right[next]};
-    }
     const int64_t leftBase = delay.leftBase, rightBase = delay.rightBase;
     DelayCell(leftBase + position) = frame[0];
     const double leftOut = DelayCell(leftBase + next);
@@ -64,84 +80,174 @@ double& TParvexEffect::DelayCell(int64_t position) {
     return Stereo{leftOut, DelayCell(rightBase + next)};
 }
 
-[[gnu::always_inline]] inline Stereo TParvexEffect::RunStage(Stage& stage, bool detecting, Stereo frame) {
-    if (detecting) {
-        const Stereo power = Measure(weighting, stage.filter, stage.power, frame, stage.smoothCoef,
-                                     halfRateTick, quarterRateTick);
-        const double e = power[0] + power[1];
-        const double peakHold = std::max(e, e + (stage.peakHold - e) * stage.holdDecay);
-        const double envelope = stage.envelope;
-        const double coefficient = peakHold > envelope ? stage.attackCoef : stage.releaseCoef;
-        const double newEnvelope = envelope + coefficient * (peakHold - envelope);
-        stage.peakHold = peakHold;
-        stage.envelope = newEnvelope;
-        stage.gain = StageGain(stage, stage.stageTarget, newEnvelope);
+// The frames of the run through the line. Within one cached page the rings are plain arrays; once there,
+// a position stays within them.
+void TParvexEffect::PassDelay(DelayLine& delay, Run& run) {
+    double* const left = delay.leftRing;
+    double* const right = delay.rightRing;
+    const int64_t lastPosition = delay.lastPosition;
+    int64_t position = delay.position;
+    if (!left || !right || position > lastPosition) {
+        for (int32_t n = 0; n < run.frames; ++n) run.frame[n] = PassDelay(delay, run.frame[n]);
+        return;
     }
-    return stage.gain.Load() * PassDelay(stage.delay, frame);
+    for (int32_t n = 0; n < run.frames; ++n) {
+        const int64_t next = position + 1 > lastPosition ? 0 : position + 1;
+        left[position] = run.frame[n][0];
+        right[position] = run.frame[n][1];
+        run.frame[n] = Stereo{left[next], right[next]};
+        position = next;
+    }
+    delay.position = position;
 }
 
-void TParvexEffect::DoSample() {
+// Input: the host's samples with the noise offset, the optional high-pass, the input trim, the peak
+// envelope and the gate, then the input loudness over one second (the fast stage's target).
+void TParvexEffect::RunInput(const double* left, const double* right, Run& run) {
+    const bool highPassOn = !IsZero(hpfShape);
+    const StereoCoefficients highPassCoefficients = StereoCoefficients::Of(hpfLeft, hpfRight);
+    const double trim = inputTrimGain, releaseCoef = peakReleaseCoef;
+    const double closedUpTo = gateClosedUpTo, floor = floorAmplitude, gateRelease = gateReleaseCoef;
+    const double openingSamples = latency >= 1 ? latency.Load() : 1.0;
+    const double openThreshold = gateOpenThreshold, outputTrim = outputTrimGain;
+    const double meterCoefficient = inputMeter.smoothCoef;
+    // The recursive values live in registers for the run.
+    int32_t phase = this->phase;
+    BiquadState highPass = this->highPass;
+    WeightingFilter meterFilter = inputMeter.filter;
+    MeanSquareDetector meterPower = inputMeter.power;
+    double peakEnvelope = this->peakEnvelope, level = gateLevel, gateStep = this->gateStep, gateOpen = 0;
+
+    for (int32_t n = 0; n < run.frames; ++n) {
+        // Detector decimation: weighting filters on every second sample, mean squares on every fourth.
+        const bool quarterRateTick = phase == 0;
+        const bool halfRateTick = phase == 0 || phase == 2;
+        phase = phase > 2 ? 0 : phase + 1;
+        run.quarterRateTick[n] = quarterRateTick;
+        run.halfRateTick[n] = halfRateTick;
+
+        // A non-finite sample from the host would poison every filter and detector for good, and so would
+        // one whose square overflows. The offset keeps exact zeros out of the recursive filters.
+        Stereo frame = Stereo{HostSample(left[n]), HostSample(right[n])} + noiseOffset;
+        if (highPassOn) frame = highPass.Step(highPassCoefficients, frame);
+        frame = frame * trim;
+        run.frame[n] = frame;
+
+        const double peakNow = std::max(std::abs(frame[0]), std::abs(frame[1]));
+        peakEnvelope = std::max(peakNow, releaseCoef * peakEnvelope);
+
+        // Gate: closes exponentially at the "Gate Speed" while the peak stays at or below the floor,
+        // reopens in a straight line over the look-ahead time (at least one sample).
+        const bool belowFloor = !std::isnan(closedUpTo) ? peakEnvelope <= closedUpTo
+                                                        : IsZero(std::max(peakEnvelope, floor) / floor - 1);
+        if (belowFloor) {
+            gateStep = 0;
+            level = level * gateRelease;
+            gateOpen = level;
+        } else {
+            gateOpen = 1;
+            if (IsZero(gateStep)) gateStep = (1 / openingSamples) * (1 - level);
+            level = std::min(1.0, level + gateStep);
+        }
+        run.outputGain[n] = std::sqrt(level) * outputTrim;
+        run.detecting[n] = gateOpen > openThreshold;
+
+        if (run.detecting[n])
+            Measure(run.weighting, meterFilter, meterPower, frame, meterCoefficient, halfRateTick, quarterRateTick);
+        run.inputLoudnessPower[n] = meterPower.lastResult[0] + meterPower.lastResult[1];
+
+        if (n == run.frames - 1) {
+            this->peakNow = peakNow;
+            this->quarterRateTick = quarterRateTick;
+            this->halfRateTick = halfRateTick;
+        }
+    }
+    this->phase = phase;
+    this->highPass = highPass;
+    inputMeter.filter = meterFilter;
+    inputMeter.power = meterPower;
+    this->peakEnvelope = peakEnvelope;
+    gateLevel = level;
+    this->gateStep = gateStep;
+    this->gateOpen = gateOpen;
+    outputGain = run.outputGain[run.frames - 1];
+    inputLoudnessPower = run.inputLoudnessPower[run.frames - 1];
+}
+
+// One look-ahead stage: while the gate lets the detector follow, the stage's loudness drives a peak hold,
+// the peak hold an envelope, and the envelope against the target the gain; the gain then applies to the
+// frame that leaves the delay line. `targets` holds a target per frame, or is null for the stage's own.
+void TParvexEffect::RunStage(Stage& stage, const double* targets, Run& run) {
+    const GainLimits limits = GainLimits::Of(stage);
+    const double smoothCoef = stage.smoothCoef, attackCoef = stage.attackCoef;
+    const double releaseCoef = stage.releaseCoef, holdDecay = stage.holdDecay;
+    const double ownTarget = stage.stageTarget;
+    WeightingFilter filter = stage.filter;
+    MeanSquareDetector power = stage.power;
+    double peakHold = stage.peakHold, envelope = stage.envelope, gain = stage.gain;
+
+    for (int32_t n = 0; n < run.frames; ++n) {
+        if (run.detecting[n]) {
+            const Stereo loudness = Measure(run.weighting, filter, power, run.frame[n], smoothCoef,
+                                            run.halfRateTick[n], run.quarterRateTick[n]);
+            const double e = loudness[0] + loudness[1];
+            peakHold = std::max(e, e + (peakHold - e) * holdDecay);
+            const double coefficient = peakHold > envelope ? attackCoef : releaseCoef;
+            envelope = envelope + coefficient * (peakHold - envelope);
+            gain = StageGain(limits, targets ? targets[n] : ownTarget, envelope);
+        }
+        run.stageGain[n] = gain;
+    }
+    stage.filter = filter;
+    stage.power = power;
+    stage.peakHold = peakHold;
+    stage.envelope = envelope;
+    stage.gain = gain;
+
+    PassDelay(stage.delay, run);
+    for (int32_t n = 0; n < run.frames; ++n) run.frame[n] = run.stageGain[n] * run.frame[n];
+}
+
+// Output: the output gain (gate and trim), then the output loudness over three seconds, whatever the gate.
+void TParvexEffect::RunOutput(double* left, double* right, Run& run) {
+    const double meterCoefficient = outputMeter.smoothCoef;
+    WeightingFilter filter = outputMeter.filter;
+    MeanSquareDetector power = outputMeter.power;
+    for (int32_t n = 0; n < run.frames; ++n) {
+        const Stereo frame = run.frame[n] * run.outputGain[n];
+        Measure(run.weighting, filter, power, frame, meterCoefficient, run.halfRateTick[n],
+                run.quarterRateTick[n]);
+        left[n] = frame[0];
+        right[n] = frame[1];
+    }
+    outputMeter.filter = filter;
+    outputMeter.power = power;
+    outputPowerLeft = power.lastResult[0];
+    outputPowerRight = power.lastResult[1];
+}
+
+// Runs of frames go through the sections one after the other. Each section sees every frame in order and
+// keeps its own state, so the result is the one of taking each frame through all sections in turn; a
+// section's loop, though, keeps its coefficients at hand and leaves the processor free to overlap
+// frames.
+void TParvexEffect::DoSamples(double* left, double* right, int32_t frames) {
     RefreshHostValues();
     // Before the first resume nothing is designed for any rate (gains would run away): audio passes as is.
     if (!(sampleRate.working > 0)) return;
 
-    // Detector decimation: weighting filters on every second sample, mean squares on every fourth.
-    quarterRateTick = phase == 0;
-    halfRateTick = phase == 0 || phase == 2;
-    phase = phase > 2 ? 0 : phase + 1;
-
-    // A non-finite sample from the host would poison every filter and detector for good, and so would one
-    // whose square overflows. The offset keeps exact zeros out of the recursive filters.
-    Stereo frame = Stereo{HostSample(SampleSlots[0]), HostSample(SampleSlots[1])} + noiseOffset;
-
-    if (!IsZero(hpfShape)) frame = highPass.Step(StereoCoefficients::Of(hpfLeft, hpfRight), frame);
-
-    frame = frame * inputTrimGain.Load();
-
-    peakNow = std::max(std::abs(frame[0]), std::abs(frame[1]));
-    peakEnvelope = std::max(peakNow, peakReleaseCoef * peakEnvelope);
-
-    // Gate: closes exponentially at the "Gate Speed" while the peak stays at or below the floor, reopens in
-    // a straight line over the look-ahead time (at least one sample).
-    const double closedUpTo = gateClosedUpTo;
-    const bool belowFloor = !std::isnan(closedUpTo)
-                                ? peakEnvelope <= closedUpTo
-                                : IsZero(std::max(peakEnvelope, floorAmplitude.Load()) / floorAmplitude - 1);
-    double level = gateLevel;
-    if (belowFloor) {
-        gateStep = 0;
-        level = level * gateReleaseCoef;
-        gateOpen = level;
-    } else {
-        gateOpen = 1;
-        const double openingSamples = latency >= 1 ? latency.Load() : 1.0;
-        if (IsZero(gateStep)) gateStep = (1 / openingSamples) * (1 - level);
-        level = std::min(1.0, level + gateStep);
+    Run run;
+    run.weighting = WeightingCoefficients::Of(weighting);
+    for (int32_t start = 0; start < frames; start += Run::kMaxFrames) {
+        run.frames = std::min(Run::kMaxFrames, frames - start);
+        RunInput(left + start, right + start, run);
+        fast.stageTarget = run.inputLoudnessPower[run.frames - 1];
+        RunStage(fast, run.inputLoudnessPower, run);
+        RunStage(medium, nullptr, run);
+        RunStage(slow, nullptr, run);
+        RunOutput(left + start, right + start, run);
     }
-    gateLevel = level;
-    outputGain = std::sqrt(level) * outputTrimGain;
+}
 
-    const bool detecting = gateOpen > gateOpenThreshold;
-
-    // Input loudness over one second: the fast stage's target.
-    if (detecting)
-        Measure(weighting, inputMeter.filter, inputMeter.power, frame, inputMeter.smoothCoef, halfRateTick,
-                quarterRateTick);
-    inputLoudnessPower = inputMeter.power.lastResult[0] + inputMeter.power.lastResult[1];
-    fast.stageTarget = inputLoudnessPower;
-
-    frame = RunStage(fast, detecting, frame);
-    frame = RunStage(medium, detecting, frame);
-    frame = RunStage(slow, detecting, frame);
-
-    frame = frame * outputGain;
-
-    // Output loudness over three seconds, whatever the gate.
-    const Stereo outputPower = Measure(weighting, outputMeter.filter, outputMeter.power, frame,
-                                       outputMeter.smoothCoef, halfRateTick, quarterRateTick);
-    outputPowerLeft = outputPower[0];
-    outputPowerRight = outputPower[1];
-
-    SampleSlots[0] = frame[0];
-    SampleSlots[1] = frame[1];
+void TParvexEffect::DoSample() {
+    DoSamples(&SampleSlots[0], &SampleSlots[1], 1);
 }

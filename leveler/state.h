@@ -66,6 +66,15 @@ struct WeightingDesign {
     BiquadCoefficients highPass, shelf;
 };
 
+// The design for both lanes, read once per run of frames.
+struct WeightingCoefficients {
+    StereoCoefficients highPass, shelf;
+
+    static WeightingCoefficients Of(const WeightingDesign& design) {
+        return {StereoCoefficients::Of(design.highPass), StereoCoefficients::Of(design.shelf)};
+    }
+};
+
 // The weighting filters of both channels of one detector.
 struct WeightingFilter {
     BiquadState highPass, shelf;
@@ -73,10 +82,10 @@ struct WeightingFilter {
 
     // Runs on half-rate ticks only (with the full-rate design); otherwise answers the held output. Inlined:
     // a call per detector costs more than the filter on the other ticks.
-    [[gnu::always_inline]] Stereo Step(const WeightingDesign& design, Stereo x, bool halfRateTick) {
+    [[gnu::always_inline]] Stereo Step(const WeightingCoefficients& design, Stereo x, bool halfRateTick) {
         if (!halfRateTick) return heldOutput;
-        const Stereo u = highPass.Step(StereoCoefficients::Of(design.highPass), x);
-        const Stereo v = shelf.Step(StereoCoefficients::Of(design.shelf), u);
+        const Stereo u = highPass.Step(design.highPass, x);
+        const Stereo v = shelf.Step(design.shelf, u);
         heldOutput = v * WeightingDesign::kOutputGain;
         return heldOutput;
     }

@@ -61,6 +61,17 @@ public:
 
     virtual void DoBlock() {}
     virtual void DoSample() {}
+    // A run of stereo frames, processed in place: DoSample frame by frame through the slots, unless the
+    // effect does better.
+    virtual void DoSamples(double* left, double* right, int32_t frames) {
+        for (int32_t j = 0; j < frames; ++j) {
+            SampleSlots[0] = left[j];
+            SampleSlots[1] = right[j];
+            DoSample();
+            left[j] = SampleSlots[0];
+            right[j] = SampleSlots[1];
+        }
+    }
 
 protected:
     ~CParvexSamples() = default;

@@ -204,16 +204,20 @@ void ProcessBlock(CVeST* wrapper, Sample** inputs, Sample** outputs, int32_t fra
     double* slots = effect.SampleSlots;
     effect.DoBlock();
     if (channels == 2) {
-        Sample* inLeft = inputs[0];
-        Sample* inRight = inputs[1];
-        Sample* outLeft = outputs[0];
-        Sample* outRight = outputs[1];
-        for (int32_t j = 0; j < frames; ++j) {
-            slots[0] = static_cast<double>(inLeft[j]);
-            slots[1] = static_cast<double>(inRight[j]);
-            effect.DoSample();
-            outLeft[j] = static_cast<Sample>(slots[0]);
-            outRight[j] = static_cast<Sample>(slots[1]);
+        // Stereo goes to the effect in runs, through buffers on the stack.
+        constexpr int32_t kRunFrames = 256;
+        double left[kRunFrames], right[kRunFrames];
+        for (int32_t start = 0; start < frames; start += kRunFrames) {
+            const int32_t count = std::min(kRunFrames, frames - start);
+            for (int32_t j = 0; j < count; ++j) {
+                left[j] = static_cast<double>(inputs[0][start + j]);
+                right[j] = static_cast<double>(inputs[1][start + j]);
+            }
+            effect.DoSamples(left, right, count);
+            for (int32_t j = 0; j < count; ++j) {
+                outputs[0][start + j] = static_cast<Sample>(left[j]);
+                outputs[1][start + j] = static_cast<Sample>(right[j]);
+            }
         }
         return;
     }
