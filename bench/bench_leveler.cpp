@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <numbers>
 #include <random>
@@ -46,7 +47,9 @@ std::vector<double> Channel(Signal signal, unsigned seed) {
 }
 
 std::unique_ptr<host::Plugin> Resumed() {
-    auto plugin = std::make_unique<host::Plugin>(VANDREL_PLUGIN_PATH);
+    // VANDREL_BENCH_PLUGIN names another build to compare with, in the same run conditions.
+    const char* other = std::getenv("VANDREL_BENCH_PLUGIN");
+    auto plugin = std::make_unique<host::Plugin>(other && *other ? other : VANDREL_PLUGIN_PATH);
     plugin->open();
     plugin->setSampleRate(kRate);
     plugin->setBlockSize(kBlock);

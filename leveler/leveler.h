@@ -108,9 +108,8 @@ private:
     void SetFloor(double trimDecibels, double floorDecibels);
     struct Run;
     void RunInput(const double* left, const double* right, Run& run);
-    void RunStage(leveler::Stage& stage, const double* targets, Run& run);
+    void RunStage(leveler::Stage& stage, const double* targets, const leveler::Stereo* weighted, Run& run);
     void RunOutput(double* left, double* right, Run& run);
-    void PassDelay(leveler::DelayLine& delay, Run& run);
     leveler::Stereo PassDelay(leveler::DelayLine& delay, leveler::Stereo frame);
     double& DelayCell(int64_t position);
 };

@@ -25,7 +25,7 @@ inline double StageGain(const GainLimits& limits, double target, double envelope
     const double ratio = std::abs(target / envelope);
     if (ratio >= limits.maxBoostFromRatio) return std::max(maxBoost, maxCut);
     if (ratio <= limits.maxCutUpToRatio) return maxCut;
-    if (target == 0 && envelope == 0) return std::max(std::min(1.0, maxBoost), maxCut);
+    if (std::isnan(ratio) && target == 0 && envelope == 0) return std::max(std::min(1.0, maxBoost), maxCut);
     return std::max(std::min(std::sqrt(ratio), maxBoost), maxCut);
 }
 
@@ -57,7 +57,8 @@ struct TParvexEffect::Run {
     Stereo frame[kMaxFrames];
     double inputLoudnessPower[kMaxFrames];
     double outputGain[kMaxFrames];
-    double stageGain[kMaxFrames];
+    // The input meter's weighting filters' output, which the fast stage's detector shares.
+    Stereo inputWeighted[kMaxFrames];
 };
 
 // A delay cell outside the cached pages: the ordinary way, which creates its page on first touch.
@@ -78,27 +79,6 @@ Stereo TParvexEffect::PassDelay(DelayLine& delay, Stereo frame) {
     const double leftOut = DelayCell(leftBase + next);
     DelayCell(rightBase + position) = frame[1];
     return Stereo{leftOut, DelayCell(rightBase + next)};
-}
-
-// The frames of the run through the line. Within one cached page the rings are plain arrays; once there,
-// a position stays within them.
-void TParvexEffect::PassDelay(DelayLine& delay, Run& run) {
-    double* const left = delay.leftRing;
-    double* const right = delay.rightRing;
-    const int64_t lastPosition = delay.lastPosition;
-    int64_t position = delay.position;
-    if (!left || !right || position > lastPosition) {
-        for (int32_t n = 0; n < run.frames; ++n) run.frame[n] = PassDelay(delay, run.frame[n]);
-        return;
-    }
-    for (int32_t n = 0; n < run.frames; ++n) {
-        const int64_t next = position + 1 > lastPosition ? 0 : position + 1;
-        left[position] = run.frame[n][0];
-        right[position] = run.frame[n][1];
-        run.frame[n] = Stereo{left[next], right[next]};
-        position = next;
-    }
-    delay.position = position;
 }
 
 // Input: the host's samples with the noise offset, the optional high-pass, the input trim, the peak
@@ -149,11 +129,12 @@ void TParvexEffect::RunInput(const double* left, const double* right, Run& run) 
             if (IsZero(gateStep)) gateStep = (1 / openingSamples) * (1 - level);
             level = std::min(1.0, level + gateStep);
         }
-        run.outputGain[n] = std::sqrt(level) * outputTrim;
+        run.outputGain[n] = (level == 1 ? 1.0 : std::sqrt(level)) * outputTrim;
         run.detecting[n] = gateOpen > openThreshold;
 
         if (run.detecting[n])
             Measure(run.weighting, meterFilter, meterPower, frame, meterCoefficient, halfRateTick, quarterRateTick);
+        run.inputWeighted[n] = meterFilter.heldOutput;
         run.inputLoudnessPower[n] = meterPower.lastResult[0] + meterPower.lastResult[1];
 
         if (n == run.frames - 1) {
@@ -176,8 +157,9 @@ void TParvexEffect::RunInput(const double* left, const double* right, Run& run) 
 
 // One look-ahead stage: while the gate lets the detector follow, the stage's loudness drives a peak hold,
 // the peak hold an envelope, and the envelope against the target the gain; the gain then applies to the
-// frame that leaves the delay line. `targets` holds a target per frame, or is null for the stage's own.
-void TParvexEffect::RunStage(Stage& stage, const double* targets, Run& run) {
+// frame that leaves the delay line. `targets` holds a target per frame, or is null for the stage's own;
+// `weighted` holds the detector's weighting filters' output when another detector computed it already.
+void TParvexEffect::RunStage(Stage& stage, const double* targets, const Stereo* weighted, Run& run) {
     const GainLimits limits = GainLimits::Of(stage);
     const double smoothCoef = stage.smoothCoef, attackCoef = stage.attackCoef;
     const double releaseCoef = stage.releaseCoef, holdDecay = stage.holdDecay;
@@ -185,27 +167,47 @@ void TParvexEffect::RunStage(Stage& stage, const double* targets, Run& run) {
     WeightingFilter filter = stage.filter;
     MeanSquareDetector power = stage.power;
     double peakHold = stage.peakHold, envelope = stage.envelope, gain = stage.gain;
+    // Within one cached page the rings are plain arrays, and once there a position stays within them.
+    // Otherwise (pages not cached, or a position left beyond the last one by a longer line before a change
+    // of sample rate) the frames take the ordinary way.
+    DelayLine& delay = stage.delay;
+    double* const leftRing = delay.leftRing;
+    double* const rightRing = delay.rightRing;
+    const int64_t lastPosition = delay.lastPosition;
+    int64_t position = delay.position;
+    const bool cachedRings = leftRing && rightRing && position <= lastPosition;
 
     for (int32_t n = 0; n < run.frames; ++n) {
         if (run.detecting[n]) {
-            const Stereo loudness = Measure(run.weighting, filter, power, run.frame[n], smoothCoef,
-                                            run.halfRateTick[n], run.quarterRateTick[n]);
+            const Stereo loudness =
+                weighted ? power.Update(weighted[n], smoothCoef, run.quarterRateTick[n])
+                         : Measure(run.weighting, filter, power, run.frame[n], smoothCoef, run.halfRateTick[n],
+                                   run.quarterRateTick[n]);
             const double e = loudness[0] + loudness[1];
             peakHold = std::max(e, e + (peakHold - e) * holdDecay);
             const double coefficient = peakHold > envelope ? attackCoef : releaseCoef;
             envelope = envelope + coefficient * (peakHold - envelope);
             gain = StageGain(limits, targets ? targets[n] : ownTarget, envelope);
         }
-        run.stageGain[n] = gain;
+        // The delay line answers the frame written lastPosition samples ago.
+        Stereo delayed;
+        if (cachedRings) [[likely]] {
+            const int64_t next = position + 1 > lastPosition ? 0 : position + 1;
+            leftRing[position] = run.frame[n][0];
+            rightRing[position] = run.frame[n][1];
+            delayed = Stereo{leftRing[next], rightRing[next]};
+            position = next;
+        } else {
+            delayed = PassDelay(delay, run.frame[n]);
+        }
+        run.frame[n] = gain * delayed;
     }
     stage.filter = filter;
     stage.power = power;
     stage.peakHold = peakHold;
     stage.envelope = envelope;
     stage.gain = gain;
-
-    PassDelay(stage.delay, run);
-    for (int32_t n = 0; n < run.frames; ++n) run.frame[n] = run.stageGain[n] * run.frame[n];
+    if (cachedRings) delay.position = position;
 }
 
 // Output: the output gain (gate and trim), then the output loudness over three seconds, whatever the gate.
@@ -241,9 +243,12 @@ void TParvexEffect::DoSamples(double* left, double* right, int32_t frames) {
         run.frames = std::min(Run::kMaxFrames, frames - start);
         RunInput(left + start, right + start, run);
         fast.stageTarget = run.inputLoudnessPower[run.frames - 1];
-        RunStage(fast, run.inputLoudnessPower, run);
-        RunStage(medium, nullptr, run);
-        RunStage(slow, nullptr, run);
+        // The fast stage's detector hears what the input meter hears: the same frames, design, ticks and
+        // gate. Its weighting filters are the meter's, computed once.
+        RunStage(fast, run.inputLoudnessPower, run.inputWeighted, run);
+        fast.filter = inputMeter.filter;
+        RunStage(medium, nullptr, nullptr, run);
+        RunStage(slow, nullptr, nullptr, run);
         RunOutput(left + start, right + start, run);
     }
 }
