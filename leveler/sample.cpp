@@ -47,7 +47,7 @@ inline double HostSample(double sample) {
 
 // What the sections of the leveler hand on to each other for one run of frames.
 struct TParvexEffect::Run {
-    static constexpr int32_t kMaxFrames = 64;
+    static constexpr int32_t kMaxFrames = 128;
 
     int32_t frames = 0;
     WeightingCoefficients weighting;
