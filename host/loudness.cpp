@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <ebur128.h>
 #include <cstring>
+#include <ebur128.h>
 #include <limits>
-#include <numbers>
 #include <new>
+#include <numbers>
 
 namespace host {
 

@@ -9,8 +9,8 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
 #include <exception>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -109,8 +109,7 @@ private:
 class MeterThread {
 public:
     MeterThread(int channels, int sampleRate)
-        : meter_(channels, sampleRate),
-          thread_([this, channels](const std::vector<float>& chunk) {
+        : meter_(channels, sampleRate), thread_([this, channels](const std::vector<float>& chunk) {
               meter_.add(chunk.data(), int64_t(chunk.size()) / channels);
           }) {}
 
@@ -173,7 +172,8 @@ public:
             skip -= skipped;
             const int64_t take = std::min<int64_t>(block_ - skipped, read - written);
             collectOutput(skipped, take);
-            pendingWrite_.insert(pendingWrite_.end(), fileOut_.begin(), fileOut_.begin() + take * fileChannels_);
+            pendingWrite_.insert(pendingWrite_.end(), fileOut_.begin(),
+                                 fileOut_.begin() + take * fileChannels_);
             if (pendingWrite_.size() >= kChunkFrames * size_t(fileChannels_)) writing_.push(pendingWrite_);
             written += take;
             measure(got, take);

@@ -133,7 +133,8 @@ void TParvexEffect::RunInput(const double* left, const double* right, Run& run) 
         run.detecting[n] = gateOpen > openThreshold;
 
         if (run.detecting[n])
-            Measure(run.weighting, meterFilter, meterPower, frame, meterCoefficient, halfRateTick, quarterRateTick);
+            Measure(run.weighting, meterFilter, meterPower, frame, meterCoefficient, halfRateTick,
+                    quarterRateTick);
         run.inputWeighted[n] = meterFilter.heldOutput;
         run.inputLoudnessPower[n] = meterPower.lastResult[0] + meterPower.lastResult[1];
 
@@ -179,10 +180,9 @@ void TParvexEffect::RunStage(Stage& stage, const double* targets, const Stereo* 
 
     for (int32_t n = 0; n < run.frames; ++n) {
         if (run.detecting[n]) {
-            const Stereo loudness =
-                weighted ? power.Update(weighted[n], smoothCoef, run.quarterRateTick[n])
-                         : Measure(run.weighting, filter, power, run.frame[n], smoothCoef, run.halfRateTick[n],
-                                   run.quarterRateTick[n]);
+            const Stereo loudness = weighted ? power.Update(weighted[n], smoothCoef, run.quarterRateTick[n])
+                                             : Measure(run.weighting, filter, power, run.frame[n], smoothCoef,
+                                                       run.halfRateTick[n], run.quarterRateTick[n]);
             const double e = loudness[0] + loudness[1];
             peakHold = std::max(e, e + (peakHold - e) * holdDecay);
             const double coefficient = peakHold > envelope ? attackCoef : releaseCoef;

@@ -97,9 +97,14 @@ std::vector<float> overs(int channels, int rate, double seconds, unsigned seed) 
         for (size_t i = 0; i < 32; ++i) {
             float& sample = samples[(at + i) * size_t(channels) + c];
             switch (event % 3) {
-            case 0: sample = level * float(std::sin(std::numbers::pi / 2 * double(i) + std::numbers::pi / 4)); break;
-            case 1: sample = i < 6 ? level * (i % 2 ? -1.0f : 1.0f) : sample; break;
-            default: sample = i == 0 ? -level : sample;
+            case 0:
+                sample = level * float(std::sin(std::numbers::pi / 2 * double(i) + std::numbers::pi / 4));
+                break;
+            case 1:
+                sample = i < 6 ? level * (i % 2 ? -1.0f : 1.0f) : sample;
+                break;
+            default:
+                sample = i == 0 ? -level : sample;
             }
         }
     }
