@@ -38,28 +38,28 @@ Conversion ConversionOf(char letter) {
 
 // Only flags, a width and a precision may stand between the percent sign and the letter; anything else
 // ('*', '$', a second '%', length modifiers) would make the C library read arguments we never passed.
-// Answers the conversion specification to hand to it, or nothing. Widths and precisions in the billions would
+// Answers the conversion directive to hand to it, or nothing. Widths and precisions in the billions would
 // make it allocate and fill gigabytes; bounded as here, the first 511 characters, all that is kept, stay the
 // same.
-std::optional<std::string> PlainSpecification(const std::string& spec) {
+std::optional<std::string> PlainSpecification(const std::string& directive) {
     constexpr size_t kWidthBound = 4096, kPrecisionBound = 2048;
     std::string plain = "%";
     size_t i = 1;
-    const size_t end = spec.size() - 1;
+    const size_t end = directive.size() - 1;
     auto copyNumber = [&](size_t bound) {
         const size_t first = i;
         size_t value = 0;
-        for (; i < end && IsDigit(spec[i]); ++i) value = std::min(value * 10 + size_t(spec[i] - '0'), bound);
+        for (; i < end && IsDigit(directive[i]); ++i) value = std::min(value * 10 + size_t(directive[i] - '0'), bound);
         if (i > first) plain += std::to_string(value);
     };
-    for (; i < end && std::strchr("-+ #0'", spec[i]); ++i) plain += spec[i];
+    for (; i < end && std::strchr("-+ #0'", directive[i]); ++i) plain += directive[i];
     copyNumber(kWidthBound);
-    if (i < end && spec[i] == '.') {
-        plain += spec[i++];
+    if (i < end && directive[i] == '.') {
+        plain += directive[i++];
         copyNumber(kPrecisionBound);
     }
     if (i != end) return std::nullopt;
-    return plain + spec[end];
+    return plain + directive[end];
 }
 
 } // namespace
@@ -82,15 +82,15 @@ double CParvexStrings::FormatStringList(double destination, double format, const
         }
         size_t end = i + 1;
         while (end < text.size() && !IsAlpha(text[end])) ++end;
-        if (end >= text.size()) break; // unfinished conversion specification: dropped, scan ends
-        const std::string spec = text.substr(i, end - i + 1);
+        if (end >= text.size()) break; // unfinished conversion directive: dropped, scan ends
+        const std::string directive = text.substr(i, end - i + 1);
         i = end + 1;
-        const Conversion conversion = ConversionOf(spec.back());
+        const Conversion conversion = ConversionOf(directive.back());
         if (conversion == Conversion::kNone) continue;
 
         const double value = take();
-        const std::optional<std::string> plain = PlainSpecification(spec);
-        if (spec.size() > kFormatSpecLimit || !plain) continue;
+        const std::optional<std::string> plain = PlainSpecification(directive);
+        if (directive.size() > kFormatSpecLimit || !plain) continue;
         char buffer[kFormatResultLimit + 1];
         int written = 0;
         switch (conversion) {
