@@ -49,7 +49,8 @@ std::optional<std::string> PlainSpecification(const std::string& directive) {
     auto copyNumber = [&](size_t bound) {
         const size_t first = i;
         size_t value = 0;
-        for (; i < end && IsDigit(directive[i]); ++i) value = std::min(value * 10 + size_t(directive[i] - '0'), bound);
+        for (; i < end && IsDigit(directive[i]); ++i)
+            value = std::min(value * 10 + size_t(directive[i] - '0'), bound);
         if (i > first) plain += std::to_string(value);
     };
     for (; i < end && std::strchr("-+ #0'", directive[i]); ++i) plain += directive[i];
