@@ -1,5 +1,6 @@
 #include "fuzz/instance.h"
 
+#include "host/quiet_host.h"
 #include "leveler/leveler.h"
 #include "shell/callbacks.h"
 #include "shell/vest.h"
@@ -8,25 +9,9 @@
 
 namespace fuzz {
 
-namespace {
-
-// A host with no time information that accepts whatever the plug-in reports.
-intptr_t QuietHost(vst2::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    switch (opcode) {
-    case vst2::audioMasterVersion:
-        return 2400;
-    case vst2::audioMasterUpdateDisplay:
-        return 1;
-    default:
-        return 0;
-    }
-}
-
-} // namespace
-
 LevelerInstance::LevelerInstance() {
     auto* effect = new TParvexEffect;
-    CVeST* wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), QuietHost, 1,
+    CVeST* wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), host::QuietHost, 1,
                                    static_cast<int32_t>(effect->Sliders.size()));
     if (!wrapper) std::abort();
     effect->Host = wrapper;

@@ -62,6 +62,33 @@ TruePeakMeter::~TruePeakMeter() {
     ebur128_destroy(&state);
 }
 
+// The largest output of every phase of the interpolator for the piece in channel_, in single precision.
+float TruePeakMeter::estimate(size_t count) const {
+    const auto history = size_t(historyFrames_);
+    // Sixteen outputs at a time, in four independent sums.
+    Floats highest{}, lowest{};
+    for (const Phase& phase : phases_)
+        for (size_t k = 0; k < count; k += 16) {
+            Floats sums[4] = {};
+            for (size_t t = 0; t < phase.coefficients.size(); ++t) {
+                const float* x = &channel_[history + k - size_t(phase.delays[t])];
+                const float coefficient = phase.coefficients[t];
+                for (int v = 0; v < 4; ++v) {
+                    Floats values;
+                    std::memcpy(&values, x + 4 * v, sizeof values);
+                    sums[v] += coefficient * values;
+                }
+            }
+            for (const Floats& sum : sums) {
+                highest = highest > sum ? highest : sum;
+                lowest = lowest < sum ? lowest : sum;
+            }
+        }
+    float largest = 0.0f;
+    for (int lane = 0; lane < 4; ++lane) largest = std::max({largest, highest[lane], -lowest[lane]});
+    return largest;
+}
+
 void TruePeakMeter::add(const float* interleaved, int64_t frames) {
     if (frames <= 0) return;
     ++pieces_;
@@ -87,29 +114,8 @@ void TruePeakMeter::add(const float* interleaved, int64_t frames) {
 
         // No phase can give more than the sum of its coefficients' magnitudes times the largest sample.
         if (gain_ * double(largestSample) * (1.0 + 1e-5) <= truePeak_) continue;
-        // Sixteen outputs at a time, in four independent sums.
-        Floats highest{}, lowest{};
-        for (const Phase& phase : phases_)
-            for (size_t k = 0; k < count; k += 16) {
-                Floats sums[4] = {};
-                for (size_t t = 0; t < phase.coefficients.size(); ++t) {
-                    const float* x = &channel_[history + k - size_t(phase.delays[t])];
-                    const float coefficient = phase.coefficients[t];
-                    for (int v = 0; v < 4; ++v) {
-                        Floats values;
-                        std::memcpy(&values, x + 4 * v, sizeof values);
-                        sums[v] += coefficient * values;
-                    }
-                }
-                for (const Floats& sum : sums) {
-                    highest = highest > sum ? highest : sum;
-                    lowest = lowest < sum ? lowest : sum;
-                }
-            }
-        float estimate = 0.0f;
-        for (int lane = 0; lane < 4; ++lane) estimate = std::max({estimate, highest[lane], -lowest[lane]});
         // Single-precision coefficients and sums stay within 1e-6 of the largest sample in reach.
-        mayRaise = double(estimate) + 2e-5 * double(largestSample) > truePeak_;
+        mayRaise = double(estimate(count)) + 2e-5 * double(largestSample) > truePeak_;
     }
 
     if (mayRaise) {

@@ -38,6 +38,8 @@ public:
     int64_t measuredPieces() const { return measuredPieces_; }
 
 private:
+    float estimate(size_t count) const;
+
     struct Phase {
         std::vector<float> coefficients;
         std::vector<int> delays;

@@ -25,7 +25,7 @@ inline double StageGain(const GainLimits& limits, double target, double envelope
     const double ratio = std::abs(target / envelope);
     if (ratio >= limits.maxBoostFromRatio) return std::max(maxBoost, maxCut);
     if (ratio <= limits.maxCutUpToRatio) return maxCut;
-    if (std::isnan(ratio) && target == 0 && envelope == 0) return std::max(std::min(1.0, maxBoost), maxCut);
+    if (target == 0 && envelope == 0) return std::max(std::min(1.0, maxBoost), maxCut);
     return std::max(std::min(std::sqrt(ratio), maxBoost), maxCut);
 }
 
@@ -67,9 +67,9 @@ double& TParvexEffect::DelayCell(int64_t position) {
 }
 
 // Writes the frame at the line's position, advances it (wrapping after the last position) and answers the
-// cells found there: the frame written lastPosition samples ago. A position beyond the last one (left over
-// from a longer line before a change of sample rate) and rings outside the cached pages take the
-// ordinary way, channel by channel.
+// cells found there: the frame written lastPosition samples ago, channel by channel the ordinary way. For
+// rings outside the cached pages, and a position beyond the last one (left over from a longer line before a
+// change of sample rate).
 Stereo TParvexEffect::PassDelay(DelayLine& delay, Stereo frame) {
     const int64_t position = delay.position, lastPosition = delay.lastPosition;
     const int64_t next = position + 1 > lastPosition ? 0 : position + 1;
@@ -96,7 +96,8 @@ void TParvexEffect::RunInput(const double* left, const double* right, Run& run) 
     BiquadState highPass = this->highPass;
     WeightingFilter meterFilter = inputMeter.filter;
     MeanSquareDetector meterPower = inputMeter.power;
-    double peakEnvelope = this->peakEnvelope, level = gateLevel, gateStep = this->gateStep, gateOpen = 0;
+    double peakNow = this->peakNow, peakEnvelope = this->peakEnvelope;
+    double level = gateLevel, gateStep = this->gateStep, gateOpen = this->gateOpen;
 
     for (int32_t n = 0; n < run.frames; ++n) {
         // Detector decimation: weighting filters on every second sample, mean squares on every fourth.
@@ -113,7 +114,7 @@ void TParvexEffect::RunInput(const double* left, const double* right, Run& run) 
         frame = frame * trim;
         run.frame[n] = frame;
 
-        const double peakNow = std::max(std::abs(frame[0]), std::abs(frame[1]));
+        peakNow = std::max(std::abs(frame[0]), std::abs(frame[1]));
         peakEnvelope = std::max(peakNow, releaseCoef * peakEnvelope);
 
         // Gate: closes exponentially at the "Gate Speed" while the peak stays at or below the floor,
@@ -137,23 +138,21 @@ void TParvexEffect::RunInput(const double* left, const double* right, Run& run) 
                     quarterRateTick);
         run.inputWeighted[n] = meterFilter.heldOutput;
         run.inputLoudnessPower[n] = meterPower.lastResult[0] + meterPower.lastResult[1];
-
-        if (n == run.frames - 1) {
-            this->peakNow = peakNow;
-            this->quarterRateTick = quarterRateTick;
-            this->halfRateTick = halfRateTick;
-        }
     }
+    const int32_t last = run.frames - 1;
     this->phase = phase;
+    quarterRateTick = run.quarterRateTick[last];
+    halfRateTick = run.halfRateTick[last];
     this->highPass = highPass;
     inputMeter.filter = meterFilter;
     inputMeter.power = meterPower;
+    this->peakNow = peakNow;
     this->peakEnvelope = peakEnvelope;
     gateLevel = level;
     this->gateStep = gateStep;
     this->gateOpen = gateOpen;
-    outputGain = run.outputGain[run.frames - 1];
-    inputLoudnessPower = run.inputLoudnessPower[run.frames - 1];
+    outputGain = run.outputGain[last];
+    inputLoudnessPower = run.inputLoudnessPower[last];
 }
 
 // One look-ahead stage: while the gate lets the detector follow, the stage's loudness drives a peak hold,

@@ -1,5 +1,6 @@
 // Effect drawing code through the wrapper's drawing surface into an off-screen image: pixels, fonts,
 // text placement and the image table.
+#include "host/quiet_host.h"
 #include "runtime/parvex.h"
 #include "shell/callbacks.h"
 #include "shell/vest.h"
@@ -26,10 +27,6 @@ public:
     std::function<void(SketchEffect&)> sketch;
 };
 
-intptr_t QuietHost(vst2::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    return opcode == vst2::audioMasterVersion ? 2400 : 0;
-}
-
 class DrawingTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -38,7 +35,7 @@ protected:
         setenv("XDG_STATE_HOME", logFolder.c_str(), 1);
         SetPluginFolder(std::string(VANDREL_BINARY_DIR) + "/");
         effect = new SketchEffect;
-        wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), QuietHost, 1, 0);
+        wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), host::QuietHost, 1, 0);
         effect->Host = wrapper;
     }
     void TearDown() override {

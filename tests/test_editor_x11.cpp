@@ -2,6 +2,7 @@
 // parent window, the editor opcodes through the dispatcher, real pointer events through XTest, the
 // parameters read back through the dispatcher, and the window read back from the screen.
 #include "host/plugin.h"
+#include "host/quiet_host.h"
 #include "leveler/leveler.h"
 #include "shell/callbacks.h"
 #include "shell/vest.h"
@@ -56,10 +57,6 @@ int OpenDescriptors() {
     return n;
 }
 
-intptr_t QuietHost(vst2::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    return opcode == vst2::audioMasterVersion ? 2400 : 0;
-}
-
 struct Screenshot {
     int width = 0, height = 0;
     std::vector<CColor> pixels;
@@ -69,7 +66,7 @@ struct Screenshot {
 // The panel in its first frames after open and resume, painted by an instance of our own.
 Screenshot HeadlessPanel() {
     auto* effect = new TParvexEffect;
-    CVeST* wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), QuietHost, 1,
+    CVeST* wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), host::QuietHost, 1,
                                    static_cast<int32_t>(effect->Sliders.size()));
     effect->Host = wrapper;
     vst2::AEffect* record = wrapper->getAeffect();
@@ -297,7 +294,7 @@ public:
 
 TEST_F(EditorWindow, TheFrameTimerRepaintsAtTheFrameRateAndNoFaster) {
     auto* effect = new CountingEffect;
-    CVeST* wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), QuietHost, 1, 0);
+    CVeST* wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), host::QuietHost, 1, 0);
     effect->Host = wrapper;
     vst2::AEffect* record = wrapper->getAeffect();
     auto dispatch = [&](int32_t opcode, void* pointer = nullptr) {

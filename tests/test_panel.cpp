@@ -2,6 +2,7 @@
 // gating bar, the warning, the two pages, the controls writing back to the sliders, and the frames between
 // a reset and the first slider refresh, which must not destroy the slider values.
 #include "assets/embedded_images.h"
+#include "host/quiet_host.h"
 #include "leveler/leveler.h"
 #include "shell/callbacks.h"
 #include "shell/vest.h"
@@ -20,10 +21,6 @@ using VSTGUI::CColor;
 using VSTGUI::COffscreenContext;
 
 namespace {
-
-intptr_t QuietHost(vst2::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    return opcode == vst2::audioMasterVersion ? 2400 : 0;
-}
 
 // Effect button bits as the mouse entries store them, from the toolkit's bits the view passes.
 constexpr int32_t kToolkitLeft = 2, kToolkitShift = 16, kToolkitControl = 32;
@@ -58,7 +55,7 @@ protected:
     void SetUp() override {
         SetPluginFolder(std::string(VANDREL_BINARY_DIR) + "/");
         effect = new TParvexEffect;
-        wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), QuietHost, 1,
+        wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), host::QuietHost, 1,
                                 static_cast<int32_t>(effect->Sliders.size()));
         effect->Host = wrapper;
         Dispatch(vst2::effSetSampleRate, 0, 48000);

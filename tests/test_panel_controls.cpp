@@ -1,6 +1,7 @@
 // The polled panel controls, frame by frame against hand-computed values: hit testing, hover and arming,
 // dragging (normal, fine with shift, control for the default), clamping, and what they draw.
 #include "editor/panel_controls.h"
+#include "host/quiet_host.h"
 #include "runtime/parvex.h"
 #include "shell/callbacks.h"
 #include "shell/vest.h"
@@ -28,16 +29,12 @@ public:
     std::function<void(ControlEffect&)> frame;
 };
 
-intptr_t QuietHost(vst2::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    return opcode == vst2::audioMasterVersion ? 2400 : 0;
-}
-
 class PanelControls : public ::testing::Test {
 protected:
     void SetUp() override {
         SetPluginFolder(std::string(VANDREL_BINARY_DIR) + "/");
         effect = new ControlEffect;
-        wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), QuietHost, 1, 0);
+        wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), host::QuietHost, 1, 0);
         effect->Host = wrapper;
         effect->SetFileName(0, "vandrel_gfx\\knob_sm.png");
         effect->SetString(10002, "%.2f");

@@ -2,6 +2,7 @@
 // parameters and saves and restores state, an editor thread paints panel frames headlessly and moves the
 // mouse across the panel through the callback table. Built with ThreadSanitizer this must report nothing;
 // in any build the output stays finite. VANDREL_STRESS_SECONDS sets how long it runs (default 2).
+#include "host/quiet_host.h"
 #include "leveler/leveler.h"
 #include "shell/callbacks.h"
 #include "shell/vest.h"
@@ -20,17 +21,6 @@
 
 namespace {
 
-intptr_t QuietHost(vst2::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    switch (opcode) {
-    case vst2::audioMasterVersion:
-        return 2400;
-    case vst2::audioMasterUpdateDisplay:
-        return 1;
-    default:
-        return 0;
-    }
-}
-
 double StressSeconds() {
     const char* text = std::getenv("VANDREL_STRESS_SECONDS");
     const double seconds = text ? std::atof(text) : 0;
@@ -45,7 +35,7 @@ protected:
     void SetUp() override {
         SetPluginFolder(std::string(VANDREL_BINARY_DIR) + "/");
         effect = new TParvexEffect;
-        wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), QuietHost, 1,
+        wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), host::QuietHost, 1,
                                 static_cast<int32_t>(effect->Sliders.size()));
         ASSERT_NE(wrapper, nullptr);
         effect->Host = wrapper;
