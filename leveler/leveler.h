@@ -100,6 +100,14 @@ public:
     // The panel's own variables, zeroed with the leveler's.
     PanelState panel;
 
+    // The instruction sets the sample section is built for. Each gives the same bits; the newest one the
+    // processor runs is taken when the plug-in loads.
+    enum class InstructionSet : int32_t { kBaseline, kX86_64_V3, kX86_64_V4 };
+    static bool Runs(InstructionSet set);
+    static InstructionSet Newest();
+    // From now on, every instance takes `set`, which the processor must run (for comparing them).
+    static void Use(InstructionSet set);
+
 private:
     void RegisterTables();
     void PrepareDelayPages(int64_t firstCell, int64_t endCell);
@@ -107,6 +115,10 @@ private:
     double TrimIndicator() const;
     void SetFloor(double trimDecibels, double floorDecibels);
     struct Run;
+    void ProcessRuns(double* left, double* right, int32_t frames);
+    void ProcessRunsBaseline(double* left, double* right, int32_t frames);
+    void ProcessRunsV3(double* left, double* right, int32_t frames);
+    void ProcessRunsV4(double* left, double* right, int32_t frames);
     void RunInput(const double* left, const double* right, Run& run);
     void RunStage(leveler::Stage& stage, const double* targets, const leveler::Stereo* weighted, Run& run);
     void RunOutput(double* left, double* right, Run& run);

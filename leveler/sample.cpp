@@ -2,6 +2,7 @@
 #include "leveler/leveler.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 using namespace leveler;
@@ -70,7 +71,7 @@ double& TParvexEffect::DelayCell(int64_t position) {
 // cells found there: the frame written lastPosition samples ago, channel by channel the ordinary way. For
 // rings outside the cached pages, and a position beyond the last one (left over from a longer line before a
 // change of sample rate).
-Stereo TParvexEffect::PassDelay(DelayLine& delay, Stereo frame) {
+[[gnu::noinline]] Stereo TParvexEffect::PassDelay(DelayLine& delay, Stereo frame) {
     const int64_t position = delay.position, lastPosition = delay.lastPosition;
     const int64_t next = position + 1 > lastPosition ? 0 : position + 1;
     delay.position = next;
@@ -83,7 +84,7 @@ Stereo TParvexEffect::PassDelay(DelayLine& delay, Stereo frame) {
 
 // Input: the host's samples with the noise offset, the optional high-pass, the input trim, the peak
 // envelope and the gate, then the input loudness over one second (the fast stage's target).
-void TParvexEffect::RunInput(const double* left, const double* right, Run& run) {
+inline void TParvexEffect::RunInput(const double* left, const double* right, Run& run) {
     const bool highPassOn = !IsZero(hpfShape);
     const StereoCoefficients highPassCoefficients = StereoCoefficients::Of(hpfLeft, hpfRight);
     const double trim = inputTrimGain, releaseCoef = peakReleaseCoef;
@@ -159,7 +160,7 @@ void TParvexEffect::RunInput(const double* left, const double* right, Run& run) 
 // the peak hold an envelope, and the envelope against the target the gain; the gain then applies to the
 // frame that leaves the delay line. `targets` holds a target per frame, or is null for the stage's own;
 // `weighted` holds the detector's weighting filters' output when another detector computed it already.
-void TParvexEffect::RunStage(Stage& stage, const double* targets, const Stereo* weighted, Run& run) {
+inline void TParvexEffect::RunStage(Stage& stage, const double* targets, const Stereo* weighted, Run& run) {
     const GainLimits limits = GainLimits::Of(stage);
     const double smoothCoef = stage.smoothCoef, attackCoef = stage.attackCoef;
     const double releaseCoef = stage.releaseCoef, holdDecay = stage.holdDecay;
@@ -177,29 +178,41 @@ void TParvexEffect::RunStage(Stage& stage, const double* targets, const Stereo* 
     int64_t position = delay.position;
     const bool cachedRings = leftRing && rightRing && position <= lastPosition;
 
-    for (int32_t n = 0; n < run.frames; ++n) {
-        if (run.detecting[n]) {
-            const Stereo loudness = weighted ? power.Update(weighted[n], smoothCoef, run.quarterRateTick[n])
-                                             : Measure(run.weighting, filter, power, run.frame[n], smoothCoef,
-                                                       run.halfRateTick[n], run.quarterRateTick[n]);
-            const double e = loudness[0] + loudness[1];
-            peakHold = std::max(e, e + (peakHold - e) * holdDecay);
-            const double coefficient = peakHold > envelope ? attackCoef : releaseCoef;
-            envelope = envelope + coefficient * (peakHold - envelope);
-            gain = StageGain(limits, targets ? targets[n] : ownTarget, envelope);
-        }
-        // The delay line answers the frame written lastPosition samples ago.
-        Stereo delayed;
-        if (cachedRings) [[likely]] {
-            const int64_t next = position + 1 > lastPosition ? 0 : position + 1;
+    // The detector and the gain at frame n.
+    const auto detect = [&](int32_t n) __attribute__((always_inline)) {
+        if (!run.detecting[n]) return;
+        const Stereo loudness = weighted ? power.Update(weighted[n], smoothCoef, run.quarterRateTick[n])
+                                         : Measure(run.weighting, filter, power, run.frame[n], smoothCoef,
+                                                   run.halfRateTick[n], run.quarterRateTick[n]);
+        const double e = loudness[0] + loudness[1];
+        peakHold = std::max(e, e + (peakHold - e) * holdDecay);
+        const double coefficient = peakHold > envelope ? attackCoef : releaseCoef;
+        envelope = envelope + coefficient * (peakHold - envelope);
+        gain = StageGain(limits, targets ? targets[n] : ownTarget, envelope);
+    };
+    // The delay line answers the frame written lastPosition samples ago: in a ring, the cell after the
+    // one written, and the first cell after the last.
+    if (cachedRings) [[likely]] {
+        for (int32_t n = 0; n < run.frames; ++n) {
+            const int32_t straightEnd = int32_t(std::min<int64_t>(run.frames, n + (lastPosition - position)));
+            for (; n < straightEnd; ++n, ++position) {
+                detect(n);
+                leftRing[position] = run.frame[n][0];
+                rightRing[position] = run.frame[n][1];
+                run.frame[n] = gain * Stereo{leftRing[position + 1], rightRing[position + 1]};
+            }
+            if (n == run.frames) break;
+            detect(n);
             leftRing[position] = run.frame[n][0];
             rightRing[position] = run.frame[n][1];
-            delayed = Stereo{leftRing[next], rightRing[next]};
-            position = next;
-        } else {
-            delayed = PassDelay(delay, run.frame[n]);
+            run.frame[n] = gain * Stereo{leftRing[0], rightRing[0]};
+            position = 0;
         }
-        run.frame[n] = gain * delayed;
+    } else {
+        for (int32_t n = 0; n < run.frames; ++n) {
+            detect(n);
+            run.frame[n] = gain * PassDelay(delay, run.frame[n]);
+        }
     }
     stage.filter = filter;
     stage.power = power;
@@ -210,7 +223,7 @@ void TParvexEffect::RunStage(Stage& stage, const double* targets, const Stereo* 
 }
 
 // Output: the output gain (gate and trim), then the output loudness over three seconds, whatever the gate.
-void TParvexEffect::RunOutput(double* left, double* right, Run& run) {
+inline void TParvexEffect::RunOutput(double* left, double* right, Run& run) {
     const double meterCoefficient = outputMeter.smoothCoef;
     WeightingFilter filter = outputMeter.filter;
     MeanSquareDetector power = outputMeter.power;
@@ -231,11 +244,7 @@ void TParvexEffect::RunOutput(double* left, double* right, Run& run) {
 // keeps its own state, so the result is the one of taking each frame through all sections in turn; a
 // section's loop, though, keeps its coefficients at hand and leaves the processor free to overlap
 // frames.
-void TParvexEffect::DoSamples(double* left, double* right, int32_t frames) {
-    RefreshHostValues();
-    // Before the first resume nothing is designed for any rate (gains would run away): audio passes as is.
-    if (!(sampleRate.working > 0)) return;
-
+inline void TParvexEffect::ProcessRuns(double* left, double* right, int32_t frames) {
     Run run;
     run.weighting = WeightingCoefficients::Of(weighting);
     for (int32_t start = 0; start < frames; start += Run::kMaxFrames) {
@@ -250,6 +259,82 @@ void TParvexEffect::DoSamples(double* left, double* right, int32_t frames) {
         RunStage(slow, nullptr, nullptr, run);
         RunOutput(left + start, right + start, run);
     }
+}
+
+// The sections built whole for each instruction set: the newer ones spare the register copies that
+// two-operand instructions need, and AVX-512 has twice the registers. Every operation still rounds as it
+// does in SSE2, since no operation is fused (-ffp-contract=off) and nothing is reordered.
+[[gnu::flatten]] void TParvexEffect::ProcessRunsBaseline(double* left, double* right, int32_t frames) {
+    ProcessRuns(left, right, frames);
+}
+
+#if defined(__x86_64__)
+[[gnu::flatten, gnu::target("arch=x86-64-v3")]] void TParvexEffect::ProcessRunsV3(double* left, double* right,
+                                                                                  int32_t frames) {
+    ProcessRuns(left, right, frames);
+}
+
+[[gnu::flatten, gnu::target("arch=x86-64-v4")]] void TParvexEffect::ProcessRunsV4(double* left, double* right,
+                                                                                  int32_t frames) {
+    ProcessRuns(left, right, frames);
+}
+#else
+void TParvexEffect::ProcessRunsV3(double* left, double* right, int32_t frames) {
+    ProcessRunsBaseline(left, right, frames);
+}
+
+void TParvexEffect::ProcessRunsV4(double* left, double* right, int32_t frames) {
+    ProcessRunsBaseline(left, right, frames);
+}
+#endif
+
+bool TParvexEffect::Runs(InstructionSet set) {
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    switch (set) {
+    case InstructionSet::kBaseline:
+        return true;
+    case InstructionSet::kX86_64_V3:
+        return __builtin_cpu_supports("x86-64-v3");
+    case InstructionSet::kX86_64_V4:
+        return __builtin_cpu_supports("x86-64-v4");
+    }
+    return false;
+#else
+    return set == InstructionSet::kBaseline;
+#endif
+}
+
+TParvexEffect::InstructionSet TParvexEffect::Newest() {
+    for (const InstructionSet set : {InstructionSet::kX86_64_V4, InstructionSet::kX86_64_V3})
+        if (Runs(set)) return set;
+    return InstructionSet::kBaseline;
+}
+
+namespace {
+
+// Chosen when the plug-in loads, so the audio thread never asks the processor.
+std::atomic<TParvexEffect::InstructionSet> instructionSet = TParvexEffect::Newest();
+
+} // namespace
+
+void TParvexEffect::Use(InstructionSet set) {
+    instructionSet.store(Runs(set) ? set : InstructionSet::kBaseline, std::memory_order_relaxed);
+}
+
+void TParvexEffect::DoSamples(double* left, double* right, int32_t frames) {
+    RefreshHostValues();
+    // Before the first resume nothing is designed for any rate (gains would run away): audio passes as is.
+    if (!(sampleRate.working > 0)) return;
+    switch (instructionSet.load(std::memory_order_relaxed)) {
+    case InstructionSet::kX86_64_V4:
+        return ProcessRunsV4(left, right, frames);
+    case InstructionSet::kX86_64_V3:
+        return ProcessRunsV3(left, right, frames);
+    case InstructionSet::kBaseline:
+        break;
+    }
+    ProcessRunsBaseline(left, right, frames);
 }
 
 void TParvexEffect::DoSample() {
