@@ -42,6 +42,7 @@ struct LevelerState {
     SharedDouble automaticTrim, automaticThreshold;
     SharedDouble outputTrimGain;
     SharedDouble hpfShape;
+    // The design as the sliders last set it; the audio thread applies its own copy (InputHighPass).
     BiquadCoefficients hpfLeft, hpfRight;
     SharedDouble mediumCutDb, mediumBoostDb;
     SharedDouble slidersChanged;
@@ -63,6 +64,7 @@ struct LevelerState {
     int32_t phase = 0;
     bool halfRateTick = false, quarterRateTick = false;
     BiquadState highPass;
+    InputHighPass highPassDesign;
     double peakNow = 0, peakEnvelope = 0;
     SharedDouble gateLevel;
     double gateOpen = 0, gateStep = 0;

@@ -20,8 +20,9 @@ double Power(double decibels) {
     return std::pow(10, std::clamp(decibels, -kLargestDecibels, kLargestDecibels) / 10);
 }
 
-// A 20 Hz high-pass whose quality factor falls as the "HPF" amount rises, so its slope reaches higher.
-void DesignInputHighPass(BiquadCoefficients& k, double hpfShape, double fs) {
+} // namespace
+
+void leveler::DesignInputHighPass(BiquadCoefficients& k, double hpfShape, double fs) {
     const double B = hpfShape * 0.08 + (1 - hpfShape);
     const double D = !(B > 0.01) ? 0.02 : B > 10 ? 20 : 2 * B; // twice the quality factor
     const double f = fs / 2 < 20 ? fs / 2 : 20;
@@ -36,6 +37,8 @@ void DesignInputHighPass(BiquadCoefficients& k, double hpfShape, double fs) {
     k.a1 = -2 * c / a0;
     k.a2 = (1 - alpha) / a0;
 }
+
+namespace {
 
 void SetLimits(Stage& stage, double cutDecibels, double boostDecibels, double target) {
     const double maxBoost = Amplitude(std::abs(boostDecibels));

@@ -85,8 +85,10 @@ double& TParvexEffect::DelayCell(int64_t position) {
 // Input: the host's samples with the noise offset, the optional high-pass, the input trim, the peak
 // envelope and the gate, then the input loudness over one second (the fast stage's target).
 inline void TParvexEffect::RunInput(const double* left, const double* right, Run& run) {
-    const bool highPassOn = !IsZero(hpfShape);
-    const StereoCoefficients highPassCoefficients = StereoCoefficients::Of(hpfLeft, hpfRight);
+    const double shape = hpfShape;
+    const bool highPassOn = !IsZero(shape);
+    const StereoCoefficients highPassCoefficients =
+        highPassOn ? highPassDesign.For(shape, sampleRate.working) : StereoCoefficients{};
     const double trim = inputTrimGain, releaseCoef = peakReleaseCoef;
     const double closedUpTo = gateClosedUpTo, floor = floorAmplitude, gateRelease = gateReleaseCoef;
     const double openingSamples = latency >= 1 ? latency.Load() : 1.0;

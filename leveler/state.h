@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -57,6 +58,32 @@ struct BiquadState {
         y2 = y1;
         y1 = y;
         return y;
+    }
+};
+
+// The input's 20 Hz high-pass, whose quality factor falls as the "HPF" amount (the shape, 0 to 1) rises, so
+// its slope reaches higher.
+void DesignInputHighPass(BiquadCoefficients& k, double hpfShape, double fs);
+
+// The input high-pass coefficients as the audio thread applies them, designed there from the one shape
+// value. The host, the panel and the audio thread itself may each move the "HPF" slider; coefficients read
+// while another thread rewrites them would mix two designs, and such a filter can be unstable: a run of 128
+// frames through it grows the signal up to a hundred million times.
+struct InputHighPass {
+    // The shape and rate of the current design; none at first.
+    uint64_t shapeBits = ~uint64_t{0};
+    double rate = 0;
+    StereoCoefficients coefficients{};
+
+    const StereoCoefficients& For(double shape, double fs) {
+        if (std::bit_cast<uint64_t>(shape) != shapeBits || !(fs == rate)) {
+            BiquadCoefficients design;
+            DesignInputHighPass(design, shape, fs);
+            coefficients = StereoCoefficients::Of(design);
+            shapeBits = std::bit_cast<uint64_t>(shape);
+            rate = fs;
+        }
+        return coefficients;
     }
 };
 

@@ -237,6 +237,28 @@ TEST(LevelerSample, HighPassOnlyWhenEnabled) {
     EXPECT_LT(std::abs(dcOn.back()), 1e-6);
 }
 
+// The host, the panel and the audio thread may move the "HPF" slider at once. Coefficients half rewritten by
+// one of them (here a1 of the gentlest design beside a2 of the steepest) make a filter with a pole outside
+// the unit circle; the audio must keep to the design of the shape it reads.
+TEST(LevelerSample, HighPassHalfRewrittenByAnotherThreadStaysStable) {
+    Rig clean, torn;
+    for (Rig* rig : {&clean, &torn}) {
+        rig->effect.SliderValues[6] = 1;
+        rig->effect.DoSlider();
+    }
+    leveler::BiquadCoefficients gentlest;
+    leveler::DesignInputHighPass(gentlest, 0, 48000);
+    torn.effect.hpfLeft.a1 = gentlest.a1.Load();
+    torn.effect.hpfRight.a1 = gentlest.a1.Load();
+
+    Programme a = MusicLike(48000, 1.0), b = a;
+    clean.ProcessAll(a.left, a.right);
+    torn.ProcessAll(b.left, b.right);
+    EXPECT_TRUE(std::all_of(b.left.begin(), b.left.end(), [](double x) { return std::isfinite(x); }));
+    EXPECT_EQ(a.left, b.left);
+    EXPECT_EQ(a.right, b.right);
+}
+
 TEST(LevelerSample, ShorterLinesAfterARateChangeWrapOnce) {
     Rig rig(96000);
     rig.Silence(2000);

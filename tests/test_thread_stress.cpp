@@ -148,4 +148,44 @@ TEST_F(ThreadStress, AudioHostAndEditorThreadsShareOneInstance) {
     for (int32_t i = 0; i < 14; ++i) EXPECT_TRUE(std::isfinite(record->getParameter(record, i)));
 }
 
+// The host moving the "HPF" slider back and forth as fast as it can while the audio runs: the audio must
+// never apply a filter mixed from two designs, which would blow a tone of -10 dBfs up into a click far
+// beyond full scale.
+TEST_F(ThreadStress, HighPassMovedWhileAudioRunsNeverClicks) {
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(std::min(1.0, StressSeconds()));
+    auto running = [&] { return std::chrono::steady_clock::now() < until; };
+    constexpr int32_t kHighPass = 5;
+    std::atomic<long> blocks{0}, moves{0};
+    std::atomic<bool> click{false};
+
+    std::thread audio([&] {
+        constexpr int32_t kFrames = 128;
+        std::vector<float> left(kFrames), right(kFrames);
+        float* channels[] = {left.data(), right.data()};
+        double phase = 0;
+        while (running()) {
+            for (int32_t i = 0; i < kFrames; ++i) {
+                phase += 2 * std::numbers::pi * 55 / 48000;
+                left[size_t(i)] = right[size_t(i)] = float(0.3 * std::sin(phase));
+            }
+            record->processReplacing(record, channels, channels, kFrames);
+            for (const float s : left)
+                if (!(std::abs(s) < 4)) click = true;
+            ++blocks;
+        }
+    });
+    std::thread host([&] {
+        for (long move = 0; running(); ++move) {
+            record->setParameter(record, kHighPass, move % 2 ? 1.0f : 0.001f);
+            ++moves;
+        }
+    });
+    audio.join();
+    host.join();
+    std::printf("%ld blocks, %ld moves of the high-pass\n", blocks.load(), moves.load());
+    EXPECT_FALSE(click);
+    EXPECT_GT(blocks, 100);
+}
+
 } // namespace
