@@ -293,13 +293,24 @@ void TParvexEffect::ProcessRunsV4(double* left, double* right, int32_t frames) {
 bool TParvexEffect::Runs(InstructionSet set) {
 #if defined(__x86_64__)
     __builtin_cpu_init();
+#if defined(__clang__)
+    // Clang before 17 does not know the level names: their defining features instead.
+    const bool v3 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
+                    __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+    const bool v4 = v3 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                    __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&
+                    __builtin_cpu_supports("avx512vl");
+#else
+    const bool v3 = __builtin_cpu_supports("x86-64-v3");
+    const bool v4 = __builtin_cpu_supports("x86-64-v4");
+#endif
     switch (set) {
     case InstructionSet::kBaseline:
         return true;
     case InstructionSet::kX86_64_V3:
-        return __builtin_cpu_supports("x86-64-v3");
+        return v3;
     case InstructionSet::kX86_64_V4:
-        return __builtin_cpu_supports("x86-64-v4");
+        return v4;
     }
     return false;
 #else
