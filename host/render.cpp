@@ -172,11 +172,10 @@ public:
             skip -= skipped;
             const int64_t take = std::min<int64_t>(block_ - skipped, read - written);
             collectOutput(skipped, take);
-            pendingWrite_.insert(pendingWrite_.end(), fileOut_.begin(),
-                                 fileOut_.begin() + take * fileChannels_);
-            if (pendingWrite_.size() >= kChunkFrames * size_t(fileChannels_)) writing_.push(pendingWrite_);
+            gather(pendingWrite_, fileOut_, take, writing_);
+            gather(pendingIn_, fileIn_, got, inputMeter_);
+            gather(pendingOut_, fileOut_, take, outputMeter_);
             written += take;
-            measure(got, take);
             progress_.update(written);
             if (window_ && !window_->playUntil(processed)) break; // the window was closed
         }
@@ -245,12 +244,12 @@ private:
         }
     }
 
-    void measure(int64_t inputFrames, int64_t outputFrames) {
-        pendingIn_.insert(pendingIn_.end(), fileIn_.begin(), fileIn_.begin() + inputFrames * fileChannels_);
-        pendingOut_.insert(pendingOut_.end(), fileOut_.begin(),
-                           fileOut_.begin() + outputFrames * fileChannels_);
-        if (pendingIn_.size() >= kChunkFrames * size_t(fileChannels_)) inputMeter_.push(pendingIn_);
-        if (pendingOut_.size() >= kChunkFrames * size_t(fileChannels_)) outputMeter_.push(pendingOut_);
+    // Adds the first frames of a block to a pending chunk, and hands the chunk on once it is full.
+    template <typename Pending, typename Block, typename Thread>
+    void gather(std::vector<Pending>& pending, const std::vector<Block>& block, int64_t frames,
+                Thread& thread) {
+        pending.insert(pending.end(), block.begin(), block.begin() + frames * fileChannels_);
+        if (pending.size() >= kChunkFrames * size_t(fileChannels_)) thread.push(pending);
     }
 
     const RenderOptions& options_;

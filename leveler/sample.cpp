@@ -280,14 +280,6 @@ inline void TParvexEffect::ProcessRuns(double* left, double* right, int32_t fram
                                                                                   int32_t frames) {
     ProcessRuns(left, right, frames);
 }
-#else
-void TParvexEffect::ProcessRunsV3(double* left, double* right, int32_t frames) {
-    ProcessRunsBaseline(left, right, frames);
-}
-
-void TParvexEffect::ProcessRunsV4(double* left, double* right, int32_t frames) {
-    ProcessRunsBaseline(left, right, frames);
-}
 #endif
 
 bool TParvexEffect::Runs(InstructionSet set) {
@@ -339,6 +331,7 @@ void TParvexEffect::DoSamples(double* left, double* right, int32_t frames) {
     RefreshHostValues();
     // Before the first resume nothing is designed for any rate (gains would run away): audio passes as is.
     if (!(sampleRate.working > 0)) return;
+#if defined(__x86_64__)
     switch (instructionSet.load(std::memory_order_relaxed)) {
     case InstructionSet::kX86_64_V4:
         return ProcessRunsV4(left, right, frames);
@@ -347,6 +340,7 @@ void TParvexEffect::DoSamples(double* left, double* right, int32_t frames) {
     case InstructionSet::kBaseline:
         break;
     }
+#endif
     ProcessRunsBaseline(left, right, frames);
 }
 
