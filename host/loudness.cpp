@@ -27,6 +27,47 @@ double percentile(const std::vector<double>& sorted, double fraction) {
 
 using Floats = float __attribute__((vector_size(16)));
 
+// libebur128's gates and conversion, written as it writes them so that the figures come out the same.
+const double kAbsoluteGate = std::pow(10.0, (-70.0 + 0.691) / 10.0);
+const double kIntegratedRelativeGate = std::pow(10.0, -10.0 / 10.0);
+const double kRangeRelativeGate = std::pow(10.0, -20.0 / 10.0);
+
+double loudnessOf(double power) {
+    return 10 * (std::log(power) / std::log(10.0)) - 0.691;
+}
+
+// The mean power of the blocks at or above the relative gate, 10 LU below the mean of all blocks.
+double integratedLoudness(const std::vector<double>& blocks) {
+    if (blocks.empty()) return kNegativeInfinity;
+    double threshold = 0.0;
+    for (double block : blocks) threshold += block;
+    threshold = threshold / double(blocks.size()) * kIntegratedRelativeGate;
+    double sum = 0.0;
+    size_t count = 0;
+    for (double block : blocks)
+        if (block >= threshold) {
+            sum += block;
+            ++count;
+        }
+    return count > 0 ? loudnessOf(sum / double(count)) : kNegativeInfinity;
+}
+
+// From the 10th to the 95th percentile of the 3 s blocks at or above the relative gate, 20 LU below
+// their mean (EBU Tech 3342), with libebur128's rounding of the percentile positions.
+double loudnessRange(std::vector<double> blocks) {
+    if (blocks.empty()) return 0.0;
+    std::sort(blocks.begin(), blocks.end());
+    double power = 0.0;
+    for (double block : blocks) power += block;
+    const double gate = kRangeRelativeGate * (power / double(blocks.size()));
+    const auto first = std::lower_bound(blocks.begin(), blocks.end(), gate);
+    const auto size = size_t(blocks.end() - first);
+    if (size == 0) return 0.0;
+    const double high = first[ptrdiff_t(double(size - 1) * 0.95 + 0.5)];
+    const double low = first[ptrdiff_t(double(size - 1) * 0.1 + 0.5)];
+    return loudnessOf(high) - loudnessOf(low);
+}
+
 } // namespace
 
 TruePeakMeter::TruePeakMeter(int channels, int sampleRate) : channels_(channels) {
@@ -140,10 +181,13 @@ void TruePeakMeter::add(const float* interleaved, int64_t frames) {
 }
 
 LoudnessMeter::LoudnessMeter(int channels, int sampleRate)
-    // libebur128 rounds a 100 ms window down to whole frames the same way.
-    : truePeak_(channels, sampleRate), channels_(channels), hopFrames_(std::max(1, sampleRate / 10)) {
-    state_ = ebur128_init(unsigned(channels), unsigned(sampleRate),
-                          EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA);
+    // libebur128 rounds a 100 ms window down to whole frames the same way, and its gating hop to the
+    // nearest frame.
+    : truePeak_(channels, sampleRate), channels_(channels), hopFrames_(std::max(1, sampleRate / 10)),
+      blocksFromHops_(sampleRate % 10 < 5) {
+    state_ =
+        ebur128_init(unsigned(channels), unsigned(sampleRate),
+                     blocksFromHops_ ? EBUR128_MODE_M : EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA);
     if (state_ == nullptr) throw std::bad_alloc();
     if (channels == 1) ebur128_set_channel(meter(state_), 0, EBUR128_DUAL_MONO);
 }
@@ -163,26 +207,56 @@ void LoudnessMeter::add(const float* interleaved, int64_t frames) {
         frames -= take;
         frames_ += take;
         sinceHop_ += take;
-        if (sinceHop_ == hopFrames_) {
-            double hop = kNegativeInfinity;
-            if (ebur128_loudness_window(meter(state_), 100, &hop) != EBUR128_SUCCESS) hop = kNegativeInfinity;
-            // Loudness is -0.691 dB plus the weighted mean square in dB (BS.1770).
-            hopPowers_[nextHop_] = std::isfinite(hop) ? std::pow(10.0, (hop + 0.691) / 10.0) : 0.0;
-            nextHop_ = (nextHop_ + 1) % hopPowers_.size();
-            double sum = 0.0;
-            for (double power : hopPowers_) sum += power;
-            shortTerm_.push_back(sum > 0.0 ? -0.691 + 10.0 * std::log10(sum / double(hopPowers_.size()))
-                                           : kNegativeInfinity);
-            sinceHop_ = 0;
-        }
+        if (sinceHop_ == hopFrames_) endHop();
+    }
+}
+
+void LoudnessMeter::endHop() {
+    sinceHop_ = 0;
+    if (!blocksFromHops_) {
+        double shortTerm = kNegativeInfinity;
+        if (ebur128_loudness_shortterm(meter(state_), &shortTerm) != EBUR128_SUCCESS)
+            shortTerm = kNegativeInfinity;
+        shortTerm_.push_back(shortTerm);
+        return;
+    }
+    double hop = kNegativeInfinity;
+    if (ebur128_loudness_window(meter(state_), 100, &hop) != EBUR128_SUCCESS) hop = kNegativeInfinity;
+    // Loudness is -0.691 dB plus the weighted mean square in dB (BS.1770).
+    hopPowers_[nextHop_] = std::isfinite(hop) ? std::pow(10.0, (hop + 0.691) / 10.0) : 0.0;
+    nextHop_ = (nextHop_ + 1) % hopPowers_.size();
+    ++hops_;
+    // The sum of the last `count` hops' powers.
+    const auto lastHops = [&](size_t count) {
+        double sum = 0.0;
+        for (size_t back = 1; back <= count; ++back)
+            sum += hopPowers_[(nextHop_ + hopPowers_.size() - back) % hopPowers_.size()];
+        return sum;
+    };
+    const double window = lastHops(hopPowers_.size());
+    shortTerm_.push_back(window > 0.0 ? -0.691 + 10.0 * std::log10(window / double(hopPowers_.size()))
+                                      : kNegativeInfinity);
+    // A 400 ms block ends at every hop from the fourth on, a 3 s block every tenth hop from the 30th on.
+    if (hops_ >= 4) {
+        const double block = lastHops(4) / 4.0;
+        if (block >= kAbsoluteGate) gatingBlocks_.push_back(block);
+    }
+    if (hops_ >= 30 && (hops_ - 30) % 10 == 0) {
+        const double block = window / double(hopPowers_.size());
+        if (block >= kAbsoluteGate) rangeBlocks_.push_back(block);
     }
 }
 
 LoudnessSummary LoudnessMeter::summary() const {
     LoudnessSummary result;
-    if (ebur128_loudness_global(meter(state_), &result.integrated) != EBUR128_SUCCESS)
-        result.integrated = kNegativeInfinity;
-    if (ebur128_loudness_range(meter(state_), &result.range) != EBUR128_SUCCESS) result.range = 0.0;
+    if (blocksFromHops_) {
+        result.integrated = integratedLoudness(gatingBlocks_);
+        result.range = loudnessRange(rangeBlocks_);
+    } else {
+        if (ebur128_loudness_global(meter(state_), &result.integrated) != EBUR128_SUCCESS)
+            result.integrated = kNegativeInfinity;
+        if (ebur128_loudness_range(meter(state_), &result.range) != EBUR128_SUCCESS) result.range = 0.0;
+    }
     const double peak = truePeak_.peak();
     result.truePeak = peak > 0.0 ? 20.0 * std::log10(peak) : kNegativeInfinity;
     shortTermSpread(shortTerm_, result);

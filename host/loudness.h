@@ -77,18 +77,30 @@ public:
     int64_t frames() const { return frames_; }
 
 private:
+    void endHop();
+
     // libebur128's state, an unnamed struct that cannot be declared ahead.
     void* state_ = nullptr;
     TruePeakMeter truePeak_;
     int channels_;
     int64_t hopFrames_;
+    // Whether the 100 ms hops are libebur128's own gating hops, so that its 400 ms and 3 s blocks are
+    // sums of whole hops. libebur128 then only filters and gives each hop's power; the blocks are added
+    // up here from those, once each instead of libebur128 summing every block's samples afresh, which
+    // cost it more than the filter. At other rates (11025 Hz, where its hop is one frame longer than
+    // 100 ms) libebur128 gates its own blocks and measures each short-term window whole.
+    bool blocksFromHops_;
     int64_t sinceHop_ = 0;
-    // Power of the last 30 hops, the 3 s short-term window: cheaper than asking libebur128 for
-    // the whole window ten times a second.
+    int64_t hops_ = 0;
+    // Power of the last 30 hops, the 3 s short-term window.
     std::array<double, 30> hopPowers_{};
     size_t nextHop_ = 0;
     int64_t frames_ = 0;
     std::vector<double> shortTerm_;
+    // The powers of the 400 ms blocks and of the 3 s blocks (one a second) at or above the absolute
+    // gate, in order, as libebur128 keeps them for the integrated loudness and the loudness range.
+    std::vector<double> gatingBlocks_;
+    std::vector<double> rangeBlocks_;
 };
 
 // The 10th and 90th percentiles of the short-term values that pass the gates of the loudness range

@@ -18,16 +18,18 @@ std::vector<float> bursts(int channels, int rate, double seconds) {
     std::vector<float> samples;
     const auto frames = size_t(seconds * rate);
     for (size_t i = 0; i < frames; ++i) {
-        // Level changes every 1.7 s, with a silent stretch.
+        // Level changes every 1.7 s, with a silent stretch and one quiet enough for the relative gates.
         const size_t part = i / size_t(1.7 * rate);
-        const float level = part == 3 ? 0.0f : 0.02f * float(1 + part % 4);
+        const float level = part == 3 ? 0.0f : part == 5 ? 0.003f : 0.02f * float(1 + part % 4);
         for (int c = 0; c < channels; ++c) samples.push_back(level * noise(random));
     }
     return samples;
 }
 
 TEST(LoudnessMeter, ShortTermAndSummaryAgreeWithLibebur128Itself) {
-    for (const auto& [channels, rate] : {std::pair{2, 48000}, std::pair{1, 44100}, std::pair{2, 22050}}) {
+    // 11025 Hz is the rate at which libebur128 gates its own blocks.
+    for (const auto& [channels, rate] :
+         {std::pair{2, 48000}, std::pair{1, 44100}, std::pair{2, 22050}, std::pair{2, 11025}}) {
         const auto samples = bursts(channels, rate, 12.0);
         const int64_t frames = int64_t(samples.size()) / channels;
         host::LoudnessMeter meter(channels, rate);
@@ -63,8 +65,10 @@ TEST(LoudnessMeter, ShortTermAndSummaryAgreeWithLibebur128Itself) {
             ebur128_true_peak(reference, unsigned(c), &channelPeak);
             peak = std::max(peak, channelPeak);
         }
-        EXPECT_DOUBLE_EQ(summary.integrated, integrated);
-        EXPECT_DOUBLE_EQ(summary.range, range);
+        // Block powers summed from hops round differently in the last bits.
+        EXPECT_NEAR(summary.integrated, integrated, 1e-9) << rate;
+        EXPECT_NEAR(summary.range, range, 1e-9) << rate;
+        EXPECT_GT(range, 3.0) << "the gates and percentiles are not exercised";
         EXPECT_DOUBLE_EQ(summary.truePeak, 20 * std::log10(peak));
         EXPECT_EQ(meter.frames(), frames);
         ebur128_destroy(&reference);
