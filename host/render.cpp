@@ -45,13 +45,19 @@ public:
         : consume_(std::move(consume)), thread_([this] { run(); }) {}
     ~ChunkThread() { join(); }
 
-    // Takes the frames and leaves `chunk` empty.
+    // Takes the frames and leaves `chunk` empty, with the room of a chunk consumed before when there is one:
+    // once running, handing chunks on allocates nothing, nor grows a chunk step by step.
     void push(std::vector<Sample>& chunk) {
         std::unique_lock lock(mutex_);
         spaceFree_.wait(lock, [&] { return chunks_.size() < kMaxChunks; });
         if (error_) std::rethrow_exception(error_);
         chunks_.push_back(std::move(chunk));
         chunk.clear();
+        if (!consumed_.empty()) {
+            chunk.swap(consumed_.back());
+            consumed_.pop_back();
+            chunk.clear();
+        }
         chunkReady_.notify_one();
     }
 
@@ -92,6 +98,8 @@ private:
                 std::lock_guard lock(mutex_);
                 error_ = std::current_exception();
             }
+            std::lock_guard lock(mutex_);
+            consumed_.push_back(std::move(chunk));
         }
     }
 
@@ -99,6 +107,7 @@ private:
     std::mutex mutex_;
     std::condition_variable chunkReady_, spaceFree_;
     std::deque<std::vector<Sample>> chunks_;
+    std::vector<std::vector<Sample>> consumed_;
     std::exception_ptr error_;
     bool done_ = false;
     std::thread thread_;
@@ -142,6 +151,7 @@ public:
               writer_.write(chunk.data(), int64_t(chunk.size()) / fileChannels_);
           }) {
         fileIn_.resize(size_t(block_ * fileChannels_));
+        readAhead_.resize(kChunkFrames * size_t(fileChannels_));
         fileOut_.resize(size_t(block_ * fileChannels_));
         pluginIn_.assign(size_t(std::max(plugin.numInputs(), 2)), std::vector<Sample>(size_t(block_)));
         pluginOut_.assign(size_t(std::max(plugin.numOutputs(), 2)), std::vector<Sample>(size_t(block_)));
@@ -155,7 +165,7 @@ public:
         bool inputDone = false;
         while (!inputDone || written < read) {
             if (stop_.load()) throw Interrupted();
-            const int64_t got = inputDone ? 0 : reader_.read(fileIn_.data(), block_);
+            const int64_t got = inputDone ? 0 : readBlock();
             inputDone = inputDone || got < block_;
             read += got;
             feedPlugin(got);
@@ -201,6 +211,25 @@ private:
         time.flags = vst2::kVstTransportPlaying | vst2::kVstPpqPosValid | vst2::kVstTempoValid |
                      vst2::kVstTimeSigValid;
         return time;
+    }
+
+    // The next block's frames into fileIn_, from a chunk read ahead: one read per block would cost
+    // libsndfile a system call for every 512 frames. Answers how many, fewer than a block at the end.
+    int64_t readBlock() {
+        int64_t got = 0;
+        while (got < block_) {
+            if (readAheadAt_ == readAheadFrames_) {
+                readAheadFrames_ = reader_.read(readAhead_.data(), int64_t(kChunkFrames));
+                readAheadAt_ = 0;
+                if (readAheadFrames_ == 0) break;
+            }
+            const int64_t take = std::min(int64_t(block_) - got, readAheadFrames_ - readAheadAt_);
+            std::copy_n(readAhead_.begin() + ptrdiff_t(readAheadAt_ * fileChannels_), take * fileChannels_,
+                        fileIn_.begin() + ptrdiff_t(got * fileChannels_));
+            readAheadAt_ += take;
+            got += take;
+        }
+        return got;
     }
 
     // File channels to the plug-in's inputs: a mono file feeds both, a mono effect gets the mix.
@@ -264,6 +293,8 @@ private:
     const int fileChannels_;
     const int32_t block_;
     std::vector<Sample> fileIn_, fileOut_;
+    std::vector<Sample> readAhead_;
+    int64_t readAheadAt_ = 0, readAheadFrames_ = 0;
     std::vector<std::vector<Sample>> pluginIn_, pluginOut_;
     std::vector<float> pendingIn_, pendingOut_;
     std::vector<Sample> pendingWrite_;
