@@ -27,6 +27,30 @@ double percentile(const std::vector<double>& sorted, double fraction) {
 
 using Floats = float __attribute__((vector_size(16)));
 
+// Each channel's largest magnitude in interleaved frames, leaving out NaNs. Sixteen values at a time in
+// four independent maxima, where the lanes hold whole channels: one running maximum per channel would wait
+// on itself at every value.
+void largestMagnitudes(const float* interleaved, size_t frames, size_t channels,
+                       std::vector<float>& largest) {
+    std::fill(largest.begin(), largest.end(), 0.0f);
+    const size_t values = frames * channels;
+    size_t i = 0;
+    if (4 % channels == 0) {
+        Floats lanes[4] = {};
+        for (; i + 16 <= values; i += 16)
+            for (int v = 0; v < 4; ++v) {
+                Floats x;
+                std::memcpy(&x, interleaved + i + 4 * v, sizeof x);
+                x = x < 0 ? -x : x;
+                lanes[v] = x > lanes[v] ? x : lanes[v];
+            }
+        for (const Floats& group : lanes)
+            for (size_t lane = 0; lane < 4; ++lane)
+                largest[lane % channels] = std::max(largest[lane % channels], group[lane]);
+    }
+    for (; i < values; ++i) largest[i % channels] = std::max(largest[i % channels], std::abs(interleaved[i]));
+}
+
 // libebur128's gates and conversion, written as it writes them so that the figures come out the same.
 const double kAbsoluteGate = std::pow(10.0, (-70.0 + 0.691) / 10.0);
 const double kIntegratedRelativeGate = std::pow(10.0, -10.0 / 10.0);
@@ -70,7 +94,8 @@ double loudnessRange(std::vector<double> blocks) {
 
 } // namespace
 
-TruePeakMeter::TruePeakMeter(int channels, int sampleRate) : channels_(channels) {
+TruePeakMeter::TruePeakMeter(int channels, int sampleRate)
+    : channels_(channels), pieceLargest_(size_t(channels)), historyLargest_(size_t(channels)) {
     // libebur128's interpolator: a 49-tap Hann-windowed sinc, four times oversampled below 96 kHz and
     // twice below 192 kHz, split into one sub-filter per phase without its (near) zero coefficients.
     const int factor = sampleRate < 96000 ? 4 : sampleRate < 192000 ? 2 : 0;
@@ -135,26 +160,23 @@ void TruePeakMeter::add(const float* interleaved, int64_t frames) {
     ++pieces_;
     const auto history = size_t(historyFrames_);
     const auto count = size_t(frames);
-    // Room for a last group of sixteen outputs; the zeros there only ever raise the estimate.
-    channel_.assign(history + count + 16, 0.0f);
+    largestMagnitudes(interleaved, count, size_t(channels_), pieceLargest_);
+    largestMagnitudes(history_.data(), history, size_t(channels_), historyLargest_);
     bool mayRaise = false;
     for (int c = 0; c < channels_; ++c) {
-        float largestSample = 0.0f;
-        for (size_t i = 0; i < history; ++i) {
-            channel_[i] = history_[i * size_t(channels_) + size_t(c)];
-            largestSample = std::max(largestSample, std::abs(channel_[i]));
-        }
-        float pieceSample = 0.0f;
-        for (size_t i = 0; i < count; ++i) {
-            channel_[history + i] = interleaved[i * size_t(channels_) + size_t(c)];
-            pieceSample = std::max(pieceSample, std::abs(channel_[history + i]));
-        }
+        const float pieceSample = pieceLargest_[size_t(c)];
         samplePeak_ = std::max(samplePeak_, double(pieceSample));
-        largestSample = std::max(largestSample, pieceSample);
+        const float largestSample = std::max(historyLargest_[size_t(c)], pieceSample);
         if (phases_.empty() || mayRaise) continue;
 
         // No phase can give more than the sum of its coefficients' magnitudes times the largest sample.
         if (gain_ * double(largestSample) * (1.0 + 1e-5) <= truePeak_) continue;
+        // Room for a last group of sixteen outputs; the zeros there only ever raise the estimate.
+        channel_.resize(history + count + 16);
+        std::fill(channel_.begin() + ptrdiff_t(history + count), channel_.end(), 0.0f);
+        for (size_t i = 0; i < history; ++i) channel_[i] = history_[i * size_t(channels_) + size_t(c)];
+        for (size_t i = 0; i < count; ++i)
+            channel_[history + i] = interleaved[i * size_t(channels_) + size_t(c)];
         // Single-precision coefficients and sums stay within 1e-6 of the largest sample in reach.
         mayRaise = double(estimate(count)) + 2e-5 * double(largestSample) > truePeak_;
     }

@@ -51,8 +51,9 @@ private:
     double gain_ = 0.0;         // the largest sum of a phase's coefficient magnitudes
     // Input frames the interpolator remembers besides the current one.
     int historyFrames_ = 0;
-    std::vector<float> history_; // the last historyFrames_ frames, interleaved
-    std::vector<float> channel_; // history and piece of one channel
+    std::vector<float> history_;                       // the last historyFrames_ frames, interleaved
+    std::vector<float> channel_;                       // history and piece of one channel
+    std::vector<float> pieceLargest_, historyLargest_; // each channel's largest magnitude
     double truePeak_ = 0.0;
     double samplePeak_ = 0.0;
     int64_t pieces_ = 0;
