@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds into build/ and runs the whole test suite and a short soak run; then the
 # whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/), the thread stress
-# test under ThreadSanitizer (build-tsan/) and every fuzz target for a short time (build-fuzz/).
+# test and a render under ThreadSanitizer (build-tsan/) and every fuzz target for a short time (build-fuzz/).
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/ensure_packages.sh
@@ -25,10 +25,15 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANDREL_SANITIZE=ad
 cmake --build build-asan -j"$jobs"
 with_x ctest --test-dir build-asan --output-on-failure -j"$jobs" $retry
 
-step "build-tsan/: thread stress test under TSan"
+step "build-tsan/: thread stress test and the renderer's threads under TSan"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANDREL_SANITIZE=thread >/dev/null
-cmake --build build-tsan -j"$jobs" --target test_thread_stress
+cmake --build build-tsan -j"$jobs" --target test_thread_stress vandrel2 vandrel2-render
 VANDREL_STRESS_SECONDS=5 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/test_thread_stress
+# Reading, the plug-in, writing and both meters hand chunks between threads, in both sample widths.
+tsan_out=$(mktemp -d)
+TSAN_OPTIONS=halt_on_error=1 build-tsan/vandrel2-render examples/interview.flac "$tsan_out/out.flac" --quiet >/dev/null
+TSAN_OPTIONS=halt_on_error=1 build-tsan/vandrel2-render examples/interview.flac "$tsan_out/out.wav" --double --quiet >/dev/null
+rm -rf "$tsan_out"
 
 step "build-fuzz/: each fuzz target for 20 s"
 fuzz/run.sh 20
