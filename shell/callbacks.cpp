@@ -220,8 +220,28 @@ void Convert(const double* from, float* to, int32_t count) {
     for (; j < count; ++j) to[j] = static_cast<float>(from[j]);
 }
 
-void Convert(const double* from, double* to, int32_t count) {
-    std::copy_n(from, count, to);
+// The host's two channels to the effect's buffers and back.
+void ToEffect(float* const* inputs, int32_t start, double* left, double* right, int32_t count) {
+    Convert(inputs[0] + start, left, count);
+    Convert(inputs[1] + start, right, count);
+}
+void ToEffect(double* const* inputs, int32_t start, double* left, double* right, int32_t count) {
+    for (int32_t j = 0; j < count; ++j) {
+        left[j] = inputs[0][start + j];
+        right[j] = inputs[1][start + j];
+    }
+}
+void FromEffect(const double* left, const double* right, float* const* outputs, int32_t start,
+                int32_t count) {
+    Convert(left, outputs[0] + start, count);
+    Convert(right, outputs[1] + start, count);
+}
+void FromEffect(const double* left, const double* right, double* const* outputs, int32_t start,
+                int32_t count) {
+    for (int32_t j = 0; j < count; ++j) {
+        outputs[0][start + j] = left[j];
+        outputs[1][start + j] = right[j];
+    }
 }
 
 // Every instance has the same channel count, so each width keeps the first one it sees.
@@ -242,11 +262,9 @@ void ProcessBlock(CVeST* wrapper, Sample** inputs, Sample** outputs, int32_t fra
         double left[kRunFrames], right[kRunFrames];
         for (int32_t start = 0; start < frames; start += kRunFrames) {
             const int32_t count = std::min(kRunFrames, frames - start);
-            Convert(inputs[0] + start, left, count);
-            Convert(inputs[1] + start, right, count);
+            ToEffect(inputs, start, left, right, count);
             effect.DoSamples(left, right, count);
-            Convert(left, outputs[0] + start, count);
-            Convert(right, outputs[1] + start, count);
+            FromEffect(left, right, outputs, start, count);
         }
         return;
     }
