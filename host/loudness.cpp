@@ -245,14 +245,14 @@ void LoudnessMeter::endHop() {
     double hop = kNegativeInfinity;
     if (ebur128_loudness_window(meter(state_), 100, &hop) != EBUR128_SUCCESS) hop = kNegativeInfinity;
     // Loudness is -0.691 dB plus the weighted mean square in dB (BS.1770).
-    hopPowers_[nextHop_] = std::isfinite(hop) ? std::pow(10.0, (hop + 0.691) / 10.0) : 0.0;
-    nextHop_ = (nextHop_ + 1) % hopPowers_.size();
+    hopPowers_[size_t(hops_) % hopPowers_.size()] =
+        std::isfinite(hop) ? std::pow(10.0, (hop + 0.691) / 10.0) : 0.0;
     ++hops_;
     // The sum of the last `count` hops' powers.
     const auto lastHops = [&](size_t count) {
         double sum = 0.0;
         for (size_t back = 1; back <= count; ++back)
-            sum += hopPowers_[(nextHop_ + hopPowers_.size() - back) % hopPowers_.size()];
+            sum += hopPowers_[(size_t(hops_) + hopPowers_.size() - back) % hopPowers_.size()];
         return sum;
     };
     const double window = lastHops(hopPowers_.size());

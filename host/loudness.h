@@ -93,9 +93,8 @@ private:
     bool blocksFromHops_;
     int64_t sinceHop_ = 0;
     int64_t hops_ = 0;
-    // Power of the last 30 hops, the 3 s short-term window.
+    // Power of the last 30 hops, the 3 s short-term window; hop k in slot k % 30.
     std::array<double, 30> hopPowers_{};
-    size_t nextHop_ = 0;
     int64_t frames_ = 0;
     std::vector<double> shortTerm_;
     // The powers of the 400 ms blocks and of the 3 s blocks (one a second) at or above the absolute

@@ -9,9 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -194,56 +191,6 @@ void ParameterDisplay(CVeST* wrapper, int32_t index, char* text) {
     CopyBounded(text, slider->valueNames[chosen], vst2::kParamTextCapacity);
 }
 
-// Samples from one width to the other, four at a time where the processor converts them so: one
-// conversion after another costs the stereo path a tenth of its time on silence. Exact either way.
-void Convert(const float* from, double* to, int32_t count) {
-    int32_t j = 0;
-#if defined(__SSE2__)
-    for (; j + 4 <= count; j += 4) {
-        const __m128 four = _mm_loadu_ps(from + j);
-        _mm_storeu_pd(to + j, _mm_cvtps_pd(four));
-        _mm_storeu_pd(to + j + 2, _mm_cvtps_pd(_mm_movehl_ps(four, four)));
-    }
-#endif
-    for (; j < count; ++j) to[j] = static_cast<double>(from[j]);
-}
-
-void Convert(const double* from, float* to, int32_t count) {
-    int32_t j = 0;
-#if defined(__SSE2__)
-    for (; j + 4 <= count; j += 4) {
-        const __m128 low = _mm_cvtpd_ps(_mm_loadu_pd(from + j));
-        const __m128 high = _mm_cvtpd_ps(_mm_loadu_pd(from + j + 2));
-        _mm_storeu_ps(to + j, _mm_movelh_ps(low, high));
-    }
-#endif
-    for (; j < count; ++j) to[j] = static_cast<float>(from[j]);
-}
-
-// The host's two channels to the effect's buffers and back.
-void ToEffect(float* const* inputs, int32_t start, double* left, double* right, int32_t count) {
-    Convert(inputs[0] + start, left, count);
-    Convert(inputs[1] + start, right, count);
-}
-void ToEffect(double* const* inputs, int32_t start, double* left, double* right, int32_t count) {
-    for (int32_t j = 0; j < count; ++j) {
-        left[j] = inputs[0][start + j];
-        right[j] = inputs[1][start + j];
-    }
-}
-void FromEffect(const double* left, const double* right, float* const* outputs, int32_t start,
-                int32_t count) {
-    Convert(left, outputs[0] + start, count);
-    Convert(right, outputs[1] + start, count);
-}
-void FromEffect(const double* left, const double* right, double* const* outputs, int32_t start,
-                int32_t count) {
-    for (int32_t j = 0; j < count; ++j) {
-        outputs[0][start + j] = left[j];
-        outputs[1][start + j] = right[j];
-    }
-}
-
 // Every instance has the same channel count, so each width keeps the first one it sees.
 template <typename Sample>
 void ProcessBlock(CVeST* wrapper, Sample** inputs, Sample** outputs, int32_t frames,
@@ -262,9 +209,15 @@ void ProcessBlock(CVeST* wrapper, Sample** inputs, Sample** outputs, int32_t fra
         double left[kRunFrames], right[kRunFrames];
         for (int32_t start = 0; start < frames; start += kRunFrames) {
             const int32_t count = std::min(kRunFrames, frames - start);
-            ToEffect(inputs, start, left, right, count);
+            for (int32_t j = 0; j < count; ++j) {
+                left[j] = static_cast<double>(inputs[0][start + j]);
+                right[j] = static_cast<double>(inputs[1][start + j]);
+            }
             effect.DoSamples(left, right, count);
-            FromEffect(left, right, outputs, start, count);
+            for (int32_t j = 0; j < count; ++j) {
+                outputs[0][start + j] = static_cast<Sample>(left[j]);
+                outputs[1][start + j] = static_cast<Sample>(right[j]);
+            }
         }
         return;
     }
