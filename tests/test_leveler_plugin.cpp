@@ -85,7 +85,7 @@ TEST(LevelerPlugin, ImpulseComesOutAfterTheReportedDelay) {
 }
 
 TEST(LevelerPlugin, SingleAndDoublePrecisionAgree) {
-    // Blocks of 333 frames: the widths are converted four samples at a time, and then the odd ones.
+    // Blocks of 333 frames: both widths also take blocks that end partway through one of the leveler's runs.
     const auto music = MusicAs<double>(8);
     const Stereo<double> wide = Process(*Resumed(48000), music, false, 333);
     const Stereo<float> narrow = Process(*Resumed(48000), MusicAs<float>(8), false, 333);
