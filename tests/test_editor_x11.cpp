@@ -281,6 +281,36 @@ TEST_F(EditorWindow, PointerEventsMoveSlidersAndTogglesSeenThroughTheDispatcher)
     plugin->closeEditor();
 }
 
+// A tap on a touchpad, or a host's scripted click, delivers press and release together: the panel, which
+// looks at the buttons once per frame, must still see each of them.
+TEST_F(EditorWindow, ClicksFasterThanAFrameStillCount) {
+    ASSERT_TRUE(plugin->openEditor(ParentHandle()));
+    Idle(100);
+    const auto tap = [&] {
+        XTestFakeButtonEvent(display, 1, True, CurrentTime);
+        XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    };
+    // The pointer arrives over Automatic Trim and taps at once.
+    XTestFakeMotionEvent(display, DefaultScreen(display), kParentX + 62, kParentY + 346, CurrentTime);
+    tap();
+    XSync(display, False);
+    Idle(200);
+    EXPECT_FLOAT_EQ(plugin->parameter(4), 0.0f) << "one tap";
+
+    tap();
+    tap();
+    XSync(display, False);
+    Idle(300);
+    EXPECT_FLOAT_EQ(plugin->parameter(4), 0.0f) << "two taps switch it on and off again";
+    tap();
+    tap();
+    tap();
+    XSync(display, False);
+    Idle(400);
+    EXPECT_FLOAT_EQ(plugin->parameter(4), 1.0f) << "three taps: on, off, on";
+    plugin->closeEditor();
+}
+
 namespace {
 
 // Counts its paints; the frame rate is whatever the test sets.

@@ -218,6 +218,7 @@ struct CFrame::Platform {
     void paint(CFrame& frame);
     void copyToUpload();
     bool isDoubleClick(const XButtonEvent& press);
+    bool nextIsButton();
 
     Display* display;
     ::Window window = 0;
@@ -312,6 +313,14 @@ bool CFrame::Platform::isDoubleClick(const XButtonEvent& press) {
     return isDouble;
 }
 
+// Whether the next queued event presses or releases a button (the wheel's steps are not held).
+bool CFrame::Platform::nextIsButton() {
+    XEvent next;
+    XPeekEvent(display, &next);
+    return (next.type == ButtonPress || next.type == ButtonRelease) && next.xany.window == window &&
+           buttonBit(next.xbutton.button) != 0;
+}
+
 void CFrame::Platform::handle(CFrame& frame, XEvent& event) {
     if (event.type == MappingNotify) {
         XRefreshKeyboardMapping(&event.xmapping);
@@ -346,6 +355,7 @@ void CFrame::Platform::handle(CFrame& frame, XEvent& event) {
         sideButtons |= bit & (kButton4 | kButton5);
         int buttons = heldButtons(press.state) | sideButtons | bit | modifierBits(press.state);
         if (isDoubleClick(press)) buttons |= kDoubleClick;
+        frame.pointerUnpainted = true;
         frame.mouseDown(where, buttons);
         if (frame.mouseDownView && !grabbed) {
             grabbed =
@@ -359,6 +369,7 @@ void CFrame::Platform::handle(CFrame& frame, XEvent& event) {
         const int bit = buttonBit(release.button);
         if (!bit) break;
         sideButtons &= ~bit;
+        frame.pointerUnpainted = true;
         frame.mouseUp({double(release.x), double(release.y)}, bit | modifierBits(release.state));
         // The state is from before the release.
         if (((heldButtons(release.state) | sideButtons) & ~bit) == 0) {
@@ -370,6 +381,7 @@ void CFrame::Platform::handle(CFrame& frame, XEvent& event) {
     }
     case MotionNotify: {
         const XMotionEvent& motion = event.xmotion;
+        frame.pointerUnpainted = true;
         frame.mouseMoved({double(motion.x), double(motion.y)},
                          heldButtons(motion.state) | sideButtons | modifierBits(motion.state));
         break;
@@ -496,12 +508,20 @@ void CFrame::idle() {
     {
         ErrorTrap trap(platform->display);
         while (XPending(platform->display)) {
+            // Views may look at the pointer only when they draw, and a control may take a press only
+            // where the pointer was seen before it. A move, press and release that arrive together (a
+            // touchpad tap, a touch screen) would pass unseen: a button waits until they are painted.
+            if (pointerUnpainted && platform->nextIsButton()) {
+                invalid();
+                break;
+            }
             XEvent event;
             XNextEvent(platform->display, &event);
             platform->handle(*this, event);
         }
         if (paintPending && !platform->windowDestroyed) {
             paintPending = false;
+            pointerUnpainted = false;
             platform->paint(*this);
         }
     }

@@ -45,7 +45,8 @@ public:
     void invalidRect(const CRect&) { invalid(); }
 
     // Handles every pending window event (mouse, keys, exposure, close) and repaints when the frame was
-    // invalidated or exposed. Calls made from inside an event handler or paint return at once.
+    // invalidated or exposed. A button press or release waits until the pointer events before it have been
+    // painted, so that views which read the pointer when they draw see each step. Calls made from inside an event handler or paint return at once.
     void idle();
 
     // Offers a key to the views, topmost first; 1 when one handled it.
@@ -72,6 +73,8 @@ private:
     std::vector<SharedPointer<CView>> views;
     CView* mouseDownView = nullptr;
     bool paintPending = true;
+    // The pointer moved, or a button went down or up, since the last paint.
+    bool pointerUnpainted = false;
     bool closeRequested = false;
     bool inIdle = false;
     std::unique_ptr<Platform> platform;
