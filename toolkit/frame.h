@@ -46,7 +46,8 @@ public:
 
     // Handles every pending window event (mouse, keys, exposure, close) and repaints when the frame was
     // invalidated or exposed. A button press or release waits until the pointer events before it have been
-    // painted, so that views which read the pointer when they draw see each step. Calls made from inside an event handler or paint return at once.
+    // painted, so that views which read the pointer when they draw see each step. Calls made from inside an
+    // event handler or paint return at once.
     void idle();
 
     // Offers a key to the views, topmost first; 1 when one handled it.
