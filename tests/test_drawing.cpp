@@ -41,6 +41,7 @@ protected:
     void TearDown() override {
         wrapper->getAeffect()->dispatcher(wrapper->getAeffect(), vst2::effClose, 0, 0, nullptr, 0);
         unsetenv("XDG_STATE_HOME");
+        fs::remove_all(logFolder);
     }
     // Runs one paint of the sketch into a fresh 200 x 200 image.
     void Paint(std::function<void(SketchEffect&)> sketch) {

@@ -36,13 +36,23 @@ std::vector<float> Floats(const void* data, int32_t bytes) {
     return values;
 }
 
-fs::path FreshFolder(const std::string& name) {
-    const fs::path folder =
-        fs::temp_directory_path() / ("vandrel-runtime-" + name + "-" + std::to_string(getpid()));
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder;
-}
+// An empty folder of the test's own, removed with everything in it when the test ends.
+class FreshFolder {
+public:
+    explicit FreshFolder(const std::string& name)
+        : path_(fs::temp_directory_path() / ("vandrel-runtime-" + name + "-" + std::to_string(getpid()))) {
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+    }
+    ~FreshFolder() { fs::remove_all(path_); }
+    FreshFolder(const FreshFolder&) = delete;
+    FreshFolder& operator=(const FreshFolder&) = delete;
+
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
 
 } // namespace
 
@@ -167,8 +177,8 @@ TEST(Files, PluginFilePathDropsOneLeadingSeparatorAndUsesSlashes) {
 }
 
 TEST(Files, FlushWritesOneLowBytePerValue) {
-    const fs::path folder = FreshFolder("flush");
-    SetPluginFolder(folder.string() + "/");
+    const FreshFolder folder("flush");
+    SetPluginFolder(folder.path().string() + "/");
     TParvex effect;
     TFile file;
     file.name = "data.bin";
@@ -178,7 +188,7 @@ TEST(Files, FlushWritesOneLowBytePerValue) {
         CParvexFiles::FileVar(file, v);
     }
     effect.CloseFile(file);
-    std::ifstream in(folder / "data.bin", std::ios::binary);
+    std::ifstream in(folder.path() / "data.bin", std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(bytes, std::string("\x01\xFF\x00\xFF\x41", 5));
     EXPECT_EQ(file.mode, TFile::kClosed);
@@ -210,19 +220,19 @@ TEST(Files, FileVarGrowsOnWriteAndStopsAtEndOnRead) {
 }
 
 TEST(Files, StateHandleIsNeverWrittenToDisk) {
-    const fs::path folder = FreshFolder("state");
-    SetPluginFolder(folder.string() + "/");
+    const FreshFolder folder("state");
+    SetPluginFolder(folder.path().string() + "/");
     {
         CountingEffect effect;
         void* data = nullptr;
         EXPECT_EQ(effect.GetStateChunk(&data, false), 16);
     }
-    EXPECT_TRUE(fs::is_empty(folder));
+    EXPECT_TRUE(fs::is_empty(folder.path()));
 }
 
 TEST(Files, LogAppendsOneLinePerMessage) {
-    const fs::path folder = FreshFolder("log");
-    setenv("XDG_STATE_HOME", folder.c_str(), 1);
+    const FreshFolder folder("log");
+    setenv("XDG_STATE_HOME", folder.path().c_str(), 1);
     CParvexFiles::WriteLog("Unable to load: /x/bg.png");
     CParvexFiles::WriteLog("second");
     std::ifstream in(LogFilePath());
@@ -249,12 +259,12 @@ TEST(Sliders, RegistrationOrderIsParameterOrder) {
 }
 
 TEST(Sliders, FolderSliderListsRegularFilesOnly) {
-    const fs::path folder = FreshFolder("folder");
-    fs::create_directories(folder / "data" / "sub");
-    std::ofstream(folder / "data" / "one.dat") << "1";
-    std::ofstream(folder / "data" / "two.dat") << "2";
-    std::ofstream(folder / "data" / ".hidden") << "3";
-    SetPluginFolder(folder.string() + "/");
+    const FreshFolder folder("folder");
+    fs::create_directories(folder.path() / "data" / "sub");
+    std::ofstream(folder.path() / "data" / "one.dat") << "1";
+    std::ofstream(folder.path() / "data" / "two.dat") << "2";
+    std::ofstream(folder.path() / "data" / ".hidden") << "3";
+    SetPluginFolder(folder.path().string() + "/");
     TParvex effect;
     for (const char* path : {"data/", "data"}) {
         effect.AddSlider(9, nullptr, 0.75, 5, 6, 1, path, "", "", "files");
