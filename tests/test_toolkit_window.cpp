@@ -123,15 +123,21 @@ protected:
         return view;
     }
 
-    // Runs the frame's idle until the condition holds (or two seconds pass).
-    bool pump(const std::function<bool()>& condition) {
+    // Asks every millisecond until the condition holds (or two seconds pass).
+    static bool eventually(const std::function<bool()>& condition) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         while (std::chrono::steady_clock::now() < deadline) {
-            frame->idle();
             if (condition()) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return false;
+    }
+    // Runs the frame's idle until the condition holds (or two seconds pass).
+    bool pump(const std::function<bool()>& condition) {
+        return eventually([&] {
+            frame->idle();
+            return condition();
+        });
     }
 
     // Frame coordinates to root coordinates: the frame sits at its parent's origin.
@@ -158,12 +164,8 @@ protected:
     // The pixel once it shows `expected`, or after two seconds whatever it shows. The frame paints over a
     // connection of its own, which the server may serve after this one even when the paint came first.
     unsigned long paintedPixelAt(Window w, int x, int y, unsigned long expected) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        unsigned long pixel = pixelAt(w, x, y);
-        while (pixel != expected && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            pixel = pixelAt(w, x, y);
-        }
+        unsigned long pixel = 0;
+        eventually([&] { return (pixel = pixelAt(w, x, y)) == expected; });
         return pixel;
     }
 
