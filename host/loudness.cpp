@@ -6,7 +6,6 @@
 #include <ebur128.h>
 #include <limits>
 #include <new>
-#include <numbers>
 
 namespace host {
 
@@ -95,31 +94,12 @@ double loudnessRange(std::vector<double> blocks) {
 } // namespace
 
 TruePeakMeter::TruePeakMeter(int channels, int sampleRate)
-    : channels_(channels), pieceLargest_(size_t(channels)), historyLargest_(size_t(channels)) {
-    // libebur128's interpolator: a 49-tap Hann-windowed sinc, four times oversampled below 96 kHz and
-    // twice below 192 kHz, split into one sub-filter per phase without its (near) zero coefficients.
-    const int factor = sampleRate < 96000 ? 4 : sampleRate < 192000 ? 2 : 0;
-    if (factor == 0) return;
+    : channels_(channels), interpolator_(sampleRate), pieceLargest_(size_t(channels)),
+      historyLargest_(size_t(channels)) {
+    if (interpolator_.phases.empty()) return;
     state_ = ebur128_init(unsigned(channels), unsigned(sampleRate), EBUR128_MODE_TRUE_PEAK);
     if (state_ == nullptr) throw std::bad_alloc();
-    constexpr int kTaps = 49;
-    phases_.resize(size_t(factor));
-    for (int j = 0; j < kTaps; ++j) {
-        const double m = double(j) - double(kTaps - 1) / 2.0;
-        const double x = m * std::numbers::pi / factor;
-        double c = std::abs(m) > 1e-6 ? std::sin(x) / x : 1.0;
-        c *= 0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * j / (kTaps - 1)));
-        if (std::abs(c) <= 1e-6) continue;
-        phases_[size_t(j % factor)].coefficients.push_back(float(c));
-        phases_[size_t(j % factor)].delays.push_back(j / factor);
-    }
-    for (const Phase& phase : phases_) {
-        double sum = 0.0;
-        for (float c : phase.coefficients) sum += std::abs(double(c));
-        gain_ = std::max(gain_, sum);
-    }
-    historyFrames_ = (kTaps + factor - 1) / factor - 1;
-    history_.assign(size_t(historyFrames_ * channels), 0.0f);
+    history_.assign(size_t(interpolator_.historyFrames * channels), 0.0f);
 }
 
 TruePeakMeter::~TruePeakMeter() {
@@ -130,10 +110,10 @@ TruePeakMeter::~TruePeakMeter() {
 
 // The largest output of every phase of the interpolator for the piece in channel_, in single precision.
 float TruePeakMeter::estimate(size_t count) const {
-    const auto history = size_t(historyFrames_);
+    const auto history = size_t(interpolator_.historyFrames);
     // Sixteen outputs at a time, in four independent sums.
     Floats highest{}, lowest{};
-    for (const Phase& phase : phases_)
+    for (const auto& phase : interpolator_.phases)
         for (size_t k = 0; k < count; k += 16) {
             Floats sums[4] = {};
             for (size_t t = 0; t < phase.coefficients.size(); ++t) {
@@ -158,7 +138,7 @@ float TruePeakMeter::estimate(size_t count) const {
 void TruePeakMeter::add(const float* interleaved, int64_t frames) {
     if (frames <= 0) return;
     ++pieces_;
-    const auto history = size_t(historyFrames_);
+    const auto history = size_t(interpolator_.historyFrames);
     const auto count = size_t(frames);
     largestMagnitudes(interleaved, count, size_t(channels_), pieceLargest_);
     largestMagnitudes(history_.data(), history, size_t(channels_), historyLargest_);
@@ -167,10 +147,10 @@ void TruePeakMeter::add(const float* interleaved, int64_t frames) {
         const float pieceSample = pieceLargest_[size_t(c)];
         samplePeak_ = std::max(samplePeak_, double(pieceSample));
         const float largestSample = std::max(historyLargest_[size_t(c)], pieceSample);
-        if (phases_.empty() || mayRaise) continue;
+        if (interpolator_.phases.empty() || mayRaise) continue;
 
         // No phase can give more than the sum of its coefficients' magnitudes times the largest sample.
-        if (gain_ * double(largestSample) * (1.0 + 1e-5) <= truePeak_) continue;
+        if (interpolator_.gain * double(largestSample) * (1.0 + 1e-5) <= truePeak_) continue;
         // Room for a last group of sixteen outputs; the zeros there only ever raise the estimate.
         channel_.resize(history + count + 16);
         std::fill(channel_.begin() + ptrdiff_t(history + count), channel_.end(), 0.0f);

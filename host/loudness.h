@@ -1,6 +1,8 @@
 // Loudness of a programme after EBU R 128 (ITU-R BS.1770), measured with libebur128.
 #pragma once
 
+#include "host/true_peak.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -40,18 +42,10 @@ public:
 private:
     float estimate(size_t count) const;
 
-    struct Phase {
-        std::vector<float> coefficients;
-        std::vector<int> delays;
-    };
-
     void* state_ = nullptr;
     int channels_;
-    std::vector<Phase> phases_; // none from 192 kHz, where the true peak is the sample peak
-    double gain_ = 0.0;         // the largest sum of a phase's coefficient magnitudes
-    // Input frames the interpolator remembers besides the current one.
-    int historyFrames_ = 0;
-    std::vector<float> history_;                       // the last historyFrames_ frames, interleaved
+    const TruePeakInterpolator interpolator_;
+    std::vector<float> history_;                       // the interpolator's history, interleaved
     std::vector<float> channel_;                       // history and piece of one channel
     std::vector<float> pieceLargest_, historyLargest_; // each channel's largest magnitude
     double truePeak_ = 0.0;

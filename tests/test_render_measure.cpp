@@ -1,7 +1,8 @@
-// The renderer's parts that decide numbers: loudness figures against libebur128 used directly,
-// and parameter values found through display texts.
+// The renderer's parts that decide numbers: loudness figures and the true-peak ceiling against libebur128
+// used directly, and parameter values found through display texts.
 #include "host/loudness.h"
 #include "host/parameters.h"
+#include "host/true_peak.h"
 
 #include <gtest/gtest.h>
 
@@ -156,6 +157,77 @@ TEST(TruePeakMeter, LeavesLibebur128OnlyThePiecesThatMayRaiseThePeak) {
     EXPECT_EQ(meter.pieces(), 1200);
     // Noise sets a new peak now and then; a handful of pieces, not a share of the programme.
     EXPECT_LT(meter.measuredPieces(), 60);
+}
+
+// Through the limiter in uneven pieces, from one frame to more than its own pieces.
+template <typename Sample>
+std::vector<Sample> limited(std::vector<Sample> samples, int channels, int rate, double ceiling,
+                            unsigned seed = 1) {
+    host::TruePeakLimiter limiter(channels, rate, ceiling);
+    const int64_t frames = int64_t(samples.size()) / channels;
+    for (int64_t at = 0, piece = 1; at < frames; at += piece, piece = (piece * 13 + seed) % 1201 + 1)
+        limiter.process(samples.data() + at * channels, std::min(piece, frames - at));
+    return samples;
+}
+
+TEST(TruePeakLimiter, HoldsLibebur128sTruePeakUnderTheCeilingAtEveryRate) {
+    for (const auto& [channels, rate] :
+         {std::pair{2, 48000}, std::pair{1, 44100}, std::pair{2, 96000}, std::pair{2, 192000}}) {
+        for (const double ceiling : {-1.0, -6.0}) {
+            auto samples = overs(channels, rate, 4.0, 5);
+            // Inter-sample overs far above the ceiling, and a full-scale square wave.
+            const double boost =
+                std::pow(10.0, (12.0 + ceiling) / 20.0) / libebur128TruePeak(samples, channels, rate);
+            for (float& sample : samples) sample = float(sample * boost);
+            for (size_t i = size_t(rate); i < size_t(rate * 1.2); ++i)
+                for (int c = 0; c < channels; ++c)
+                    samples[i * size_t(channels) + size_t(c)] = (i / 7) % 2 ? 1.0f : -1.0f;
+            for (size_t i = size_t(rate * 2); i < size_t(rate * 2.5); ++i)
+                for (int c = 0; c < channels; ++c)
+                    samples[i * size_t(channels) + size_t(c)] =
+                        float(1.5 * std::sin(2 * std::numbers::pi * 60 * double(i) / rate) *
+                                  (1 + std::sin(double(i) * 0.001)) +
+                              0.9 * std::sin(2 * std::numbers::pi * (rate * 0.37) * double(i) / rate + c));
+            const auto out = limited(samples, channels, rate, ceiling);
+            EXPECT_LE(20 * std::log10(libebur128TruePeak(out, channels, rate)), ceiling + 0.1)
+                << channels << " channels at " << rate << " Hz, ceiling " << ceiling;
+        }
+    }
+}
+
+TEST(TruePeakLimiter, ChangesOnlyTheNeighbourhoodOfAPeakWithASmoothRampAndKeepsTheRestAligned) {
+    constexpr int kRate = 48000;
+    const size_t peakAt = 3 * kRate;
+    // Noise well under the ceiling, and one doublet far over it.
+    std::vector<float> input = bursts(2, kRate, 6.0);
+    input[2 * peakAt] = 1.5f;
+    input[2 * peakAt + 2] = -1.5f;
+    const std::vector<float> floats = limited(input, 2, kRate, -1.0);
+    const std::vector<double> doubles =
+        limited(std::vector<double>(input.begin(), input.end()), 2, kRate, -1.0);
+    const auto latency = size_t(host::TruePeakLimiter(2, kRate, -1.0).latency());
+    EXPECT_LT(latency, size_t(0.01 * kRate)); // a few milliseconds
+
+    // The gain at each frame, from the left channel where its sample is large enough to tell.
+    double deepest = 1.0, steepest = 0.0, previous = 1.0;
+    for (size_t frame = 0; frame + latency < floats.size() / 2; ++frame) {
+        const float in = input[2 * frame], out = floats[2 * (frame + latency)];
+        const bool near = frame + size_t(0.006 * kRate) >= peakAt && frame < peakAt + size_t(kRate);
+        if (!near) {
+            // Bit for bit, in both widths.
+            ASSERT_EQ(out, in) << "frame " << frame;
+            ASSERT_EQ(floats[2 * (frame + latency) + 1], input[2 * frame + 1]) << "frame " << frame;
+            ASSERT_EQ(doubles[2 * (frame + latency)], double(in)) << "frame " << frame;
+        } else if (std::abs(in) > 1e-3f) {
+            const double gain = double(out) / double(in);
+            deepest = std::min(deepest, gain);
+            steepest = std::max(steepest, std::abs(gain - previous));
+            previous = gain;
+        }
+    }
+    EXPECT_LT(deepest, 0.6);
+    // A ramp over milliseconds, not a jump: 2 ms at least from unity to the deepest gain.
+    EXPECT_LT(steepest, (1.0 - deepest) / (0.002 * kRate));
 }
 
 TEST(LoudnessMeter, SilenceHasNoLoudness) {
