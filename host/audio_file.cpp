@@ -59,6 +59,62 @@ std::optional<int> sampleFormatFor(const std::string& name) {
     return std::nullopt;
 }
 
+// Sample formats that any container holding them stores alike; codecs and companded formats are the
+// input container's own business.
+bool plainSamples(int subtype) {
+    switch (subtype) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// libsndfile's name for a container or a sample format.
+std::string formatName(int format) {
+    SF_FORMAT_INFO info{};
+    info.format = format;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) != 0 || info.name == nullptr)
+        return "unknown";
+    return info.name;
+}
+
+std::string subtypeName(int subtype) {
+    static const std::pair<int, const char*> kNames[] = {
+        {SF_FORMAT_PCM_S8, "8-bit PCM"},    {SF_FORMAT_PCM_U8, "8-bit unsigned PCM"},
+        {SF_FORMAT_PCM_16, "16-bit PCM"},   {SF_FORMAT_PCM_24, "24-bit PCM"},
+        {SF_FORMAT_PCM_32, "32-bit PCM"},   {SF_FORMAT_FLOAT, "32-bit float"},
+        {SF_FORMAT_DOUBLE, "64-bit float"},
+    };
+    for (const auto& [format, name] : kNames)
+        if (format == subtype) return name;
+    return formatName(subtype);
+}
+
+// "WAV (Microsoft)", "FLAC (Free Lossless Audio Codec)": the name before its explanation.
+std::string containerName(int format) {
+    std::string name = formatName(format & SF_FORMAT_TYPEMASK);
+    if (const auto paren = name.find(" ("); paren != std::string::npos) name.erase(paren);
+    return name;
+}
+
+// The strings libsndfile reads and writes.
+constexpr std::pair<int, const char*> kStringTypes[] = {
+    {SF_STR_TITLE, "title"},   {SF_STR_COPYRIGHT, "copyright"}, {SF_STR_SOFTWARE, "software"},
+    {SF_STR_ARTIST, "artist"}, {SF_STR_COMMENT, "comment"},     {SF_STR_DATE, "date"},
+    {SF_STR_ALBUM, "album"},   {SF_STR_LICENSE, "license"},     {SF_STR_TRACKNUMBER, "track number"},
+    {SF_STR_GENRE, "genre"},
+};
+
+// Room for a long coding history; libsndfile's own record keeps 256 characters of it.
+using BroadcastInfo = SF_BROADCAST_INFO_VAR(16384);
+
 bool valid(int format, int channels, int sampleRate) {
     SF_INFO info{};
     info.format = format;
@@ -98,8 +154,54 @@ int64_t AudioReader::read(double* interleaved, int64_t frames) {
     return got;
 }
 
-int outputFormatFor(const std::filesystem::path& path, int inputFormat,
-                    const std::optional<std::string>& sampleFormat, int channels, int sampleRate) {
+std::vector<std::pair<int, std::string>> AudioReader::strings() const {
+    std::vector<std::pair<int, std::string>> found;
+    for (const auto& [type, name] : kStringTypes)
+        if (const char* text = sf_get_string(file_, type); text != nullptr && *text != '\0')
+            found.emplace_back(type, text);
+    return found;
+}
+
+std::optional<std::vector<char>> AudioReader::broadcastInfo() const {
+    BroadcastInfo info{};
+    if (sf_command(file_, SFC_GET_BROADCAST_INFO, &info, sizeof info) != SF_TRUE) return std::nullopt;
+    const auto* bytes = reinterpret_cast<const char*>(&info);
+    return std::vector<char>(bytes, bytes + sizeof info);
+}
+
+std::string stringTypeName(int type) {
+    for (const auto& [known, name] : kStringTypes)
+        if (known == type) return name;
+    return "string " + std::to_string(type);
+}
+
+std::string describeFormat(int format) {
+    return containerName(format) + ", " + subtypeName(format & SF_FORMAT_SUBMASK);
+}
+
+int integerBits(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return 8;
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_ALAC_16:
+        return 16;
+    case SF_FORMAT_ALAC_20:
+        return 20;
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_ALAC_24:
+        return 24;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_ALAC_32:
+        return 32;
+    default:
+        return 0;
+    }
+}
+
+OutputFormat outputFormatFor(const std::filesystem::path& path, int inputFormat,
+                             const std::optional<std::string>& sampleFormat, int channels, int sampleRate) {
     std::string extension = lowercase(path.extension().string());
     if (!extension.empty()) extension.erase(0, 1);
     const auto container = containerFor(extension, inputFormat);
@@ -116,17 +218,28 @@ int outputFormatFor(const std::filesystem::path& path, int inputFormat,
         if (!valid(*container | *subtype, channels, sampleRate))
             throw FileError(path,
                             "the '." + extension + "' format cannot hold " + *sampleFormat + " samples");
-        return *container | *subtype | endian;
+        return {*container | *subtype | endian, ""};
     }
+    const int inputSubtype = inputFormat & SF_FORMAT_SUBMASK;
     std::vector<int> candidates;
-    if (*container == SF_FORMAT_OGG)
+    if (*container == SF_FORMAT_OGG) {
         candidates = {extension == "opus" ? SF_FORMAT_OPUS : SF_FORMAT_VORBIS};
-    else if (*container == SF_FORMAT_MPEG)
+    } else if (*container == SF_FORMAT_MPEG) {
         candidates = {SF_FORMAT_MPEG_LAYER_III};
-    else
-        candidates = {inputFormat & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16, SF_FORMAT_FLOAT};
-    for (int subtype : candidates)
-        if (valid(*container | subtype | endian, channels, sampleRate)) return *container | subtype | endian;
+    } else {
+        // libsndfile accepts MP3 data in a WAV header, for one, but cannot write it.
+        if (*container == inputMajor || plainSamples(inputSubtype)) candidates.push_back(inputSubtype);
+        candidates.insert(candidates.end(), {SF_FORMAT_PCM_24, SF_FORMAT_PCM_16, SF_FORMAT_FLOAT});
+    }
+    for (int subtype : candidates) {
+        const int format = *container | subtype | endian;
+        if (!valid(format, channels, sampleRate)) continue;
+        std::string note;
+        if (subtype != inputSubtype)
+            note = containerName(format) + " cannot hold the input's " + subtypeName(inputSubtype) +
+                   "; written as " + subtypeName(subtype);
+        return {format, note};
+    }
     throw FileError(path, "the '." + extension + "' format cannot hold " + std::to_string(channels) +
                               " channels at " + std::to_string(sampleRate) + " Hz");
 }
@@ -145,6 +258,8 @@ AudioWriter::AudioWriter(int descriptor, const std::filesystem::path& path, int 
     }
     // Samples beyond full scale are clipped in integer formats rather than wrapped around.
     sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // The PEAK chunk of float files holds the time of writing: the same render would give other bytes.
+    sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 }
 
 AudioWriter::~AudioWriter() {
@@ -157,6 +272,19 @@ void AudioWriter::write(const float* interleaved, int64_t frames) {
 
 void AudioWriter::write(const double* interleaved, int64_t frames) {
     if (sf_writef_double(file_, interleaved, frames) != frames) throw FileError(path_, lastError(file_));
+}
+
+void AudioWriter::write(const int32_t* interleaved, int64_t frames) {
+    if (sf_writef_int(file_, interleaved, frames) != frames) throw FileError(path_, lastError(file_));
+}
+
+bool AudioWriter::setString(int type, const std::string& text) {
+    return sf_set_string(file_, type, text.c_str()) == 0;
+}
+
+bool AudioWriter::setBroadcastInfo(const std::vector<char>& info) {
+    std::vector<char> copy = info;
+    return sf_command(file_, SFC_SET_BROADCAST_INFO, copy.data(), int(copy.size())) == SF_TRUE;
 }
 
 void AudioWriter::close() {

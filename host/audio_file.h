@@ -6,6 +6,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct sf_private_tag;
 
@@ -32,6 +34,10 @@ public:
     // Interleaved frames, full scale 1.0; answers how many were read, 0 at the end.
     int64_t read(float* interleaved, int64_t frames);
     int64_t read(double* interleaved, int64_t frames);
+    // The metadata libsndfile knows: its strings (title, artist...) by libsndfile's string type, and the
+    // broadcast-wave `bext` chunk as libsndfile's SF_BROADCAST_INFO record, when the file has one.
+    std::vector<std::pair<int, std::string>> strings() const;
+    std::optional<std::vector<char>> broadcastInfo() const;
 
 private:
     std::filesystem::path path_;
@@ -42,11 +48,26 @@ private:
     int64_t frames_ = 0;
 };
 
-// The libsndfile format (container and sample format) for a file name, following the input's
-// sample format where the container allows it. `sampleFormat` is one of pcm16, pcm24, pcm32,
-// float, double. Throws FileError for names it cannot map.
-int outputFormatFor(const std::filesystem::path& path, int inputFormat,
-                    const std::optional<std::string>& sampleFormat, int channels, int sampleRate);
+struct OutputFormat {
+    int format = 0; // libsndfile's container and sample format
+    // Why the sample format does not follow the input's; empty when it does or was asked for.
+    std::string note;
+};
+
+// The libsndfile format for a file name, following the input's sample format where the container holds
+// it, and the container's usual one (24-bit PCM, or the codec's own) where it does not. `sampleFormat` is
+// one of pcm16, pcm24, pcm32, float, double. Throws FileError for names it cannot map.
+OutputFormat outputFormatFor(const std::filesystem::path& path, int inputFormat,
+                             const std::optional<std::string>& sampleFormat, int channels, int sampleRate);
+
+// "FLAC, 16-bit PCM": libsndfile's names for the container and the sample format.
+std::string describeFormat(int format);
+
+// "title", "artist"...: a libsndfile string type in words.
+std::string stringTypeName(int type);
+
+// Bits of an integer sample format (8 to 32), or 0 for floats and codecs.
+int integerBits(int format);
 
 class AudioWriter {
 public:
@@ -58,6 +79,11 @@ public:
 
     void write(const float* interleaved, int64_t frames);
     void write(const double* interleaved, int64_t frames);
+    // Full-scale 32-bit integers; an integer format takes their top bits, exactly.
+    void write(const int32_t* interleaved, int64_t frames);
+    // Before the first write; false where the format has no place for it.
+    bool setString(int type, const std::string& text);
+    bool setBroadcastInfo(const std::vector<char>& info);
     // Flushes and closes; throws when the data did not reach the file.
     void close();
 

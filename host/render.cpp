@@ -4,8 +4,11 @@
 #include "host/editor_window.h"
 #include "host/parameters.h"
 #include "host/progress.h"
+#include "host/quantizer.h"
+#include "host/true_peak.h"
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -29,6 +32,7 @@ std::string systemError() {
 
 std::vector<uint8_t> readBytes(const std::filesystem::path& path) {
     std::error_code error;
+    if (std::filesystem::is_directory(path, error)) throw FileError(path, "is a folder, not a state file");
     if (!std::filesystem::is_regular_file(path, error)) throw FileError(path, "no such file");
     std::ifstream file(path, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -131,25 +135,79 @@ private:
     ChunkThread<float> thread_;
 };
 
-std::optional<double> targetOf(Plugin& plugin) {
-    for (int32_t i = 0; i < plugin.numParams(); ++i)
-        if (plugin.parameterName(i) == "Target LUFS")
-            if (const auto number = parseDisplayNumber(plugin.parameterDisplay(i))) return number->value;
+// The number a parameter's display shows, for a parameter found by its name or the start of it.
+std::optional<double> displayedValue(Plugin& plugin, const std::string& name) {
+    try {
+        if (const auto number = parseDisplayNumber(plugin.parameterDisplay(findParameter(plugin, name))))
+            return number->value;
+    } catch (const ParameterError&) {
+    }
     return std::nullopt;
 }
+
+// Vandrel 2's unique identifier, 'QMV7': its states are checked before they are restored.
+constexpr int32_t kVandrelId = 0x514D5637;
+
+// A state for Vandrel 2 is a chunk as it saves one itself: the same length, the same leading marker, and
+// nothing but finite 32-bit floats. Anything else would be ignored by the plug-in, in part or whole, and
+// the render would go on with settings the user did not ask for.
+void checkVandrelState(Plugin& plugin, const std::vector<uint8_t>& state, const std::filesystem::path& path) {
+    const std::vector<uint8_t> own = plugin.chunk();
+    const std::string notState = "is not a " + plugin.effectName() + " state: ";
+    if (state.size() != own.size())
+        throw FileError(path, notState + std::to_string(state.size()) + " bytes where a state has " +
+                                  std::to_string(own.size()));
+    if (!std::equal(own.begin(), own.begin() + 4, state.begin()))
+        throw FileError(path, notState + "it does not begin with the state's marker");
+    for (size_t at = 4; at + 4 <= state.size(); at += 4) {
+        float value = 0.0f;
+        std::memcpy(&value, &state[at], sizeof value);
+        if (!std::isfinite(value))
+            throw FileError(path, notState + "value " + std::to_string(at / 4) + " is not a finite number");
+    }
+}
+
+// Samples on their way to disk: rounded to the output's sample format, written, then measured as written.
+template <typename Sample> class FileOutput {
+public:
+    FileOutput(AudioWriter& writer, PcmQuantizer* quantizer, MeterThread& meter, int channels)
+        : writer_(writer), quantizer_(quantizer), meter_(meter), channels_(channels) {}
+
+    // On the writing thread.
+    void consume(const std::vector<Sample>& chunk) {
+        const int64_t frames = int64_t(chunk.size()) / channels_;
+        written_.resize(chunk.size());
+        if (quantizer_ != nullptr) {
+            integers_.resize(chunk.size());
+            quantizer_->convert(chunk.data(), chunk.size(), integers_.data(), written_.data());
+            writer_.write(integers_.data(), frames);
+        } else {
+            writer_.write(chunk.data(), frames);
+            std::copy(chunk.begin(), chunk.end(), written_.begin());
+        }
+        meter_.push(written_);
+    }
+
+private:
+    AudioWriter& writer_;
+    PcmQuantizer* quantizer_;
+    MeterThread& meter_;
+    const int channels_;
+    std::vector<int32_t> integers_;
+    std::vector<float> written_;
+};
 
 // One render, for either sample width.
 template <typename Sample> class Renderer {
 public:
     Renderer(const RenderOptions& options, AudioReader& reader, Plugin& plugin, AudioWriter& writer,
-             MeterThread& inputMeter, MeterThread& outputMeter, ProgressBar& progress,
-             const std::atomic<bool>& stop, EditorWindow* window)
-        : options_(options), reader_(reader), plugin_(plugin), writer_(writer), inputMeter_(inputMeter),
-          outputMeter_(outputMeter), progress_(progress), stop_(stop), window_(window),
-          fileChannels_(reader.channels()), block_(options.setup.block),
-          writing_([this](const std::vector<Sample>& chunk) {
-              writer_.write(chunk.data(), int64_t(chunk.size()) / fileChannels_);
-          }) {
+             PcmQuantizer* quantizer, TruePeakLimiter* ceiling, MeterThread& inputMeter,
+             MeterThread& outputMeter, ProgressBar& progress, const std::atomic<bool>& stop,
+             EditorWindow* window)
+        : options_(options), reader_(reader), plugin_(plugin), ceiling_(ceiling), inputMeter_(inputMeter),
+          progress_(progress), stop_(stop), window_(window), fileChannels_(reader.channels()),
+          block_(options.setup.block), output_(writer, quantizer, outputMeter, fileChannels_),
+          writing_([this](const std::vector<Sample>& chunk) { output_.consume(chunk); }) {
         fileIn_.resize(size_t(block_ * fileChannels_));
         readAhead_.resize(kChunkFrames * size_t(fileChannels_));
         fileOut_.resize(size_t(block_ * fileChannels_));
@@ -173,24 +231,25 @@ public:
             process();
             processed += block_;
             // Effects with look-ahead report their delay when they know the sample rate, some not
-            // before their first block: it is read after that.
+            // before their first block: it is read after that. The ceiling's own look-ahead is always
+            // made up for.
             if (skip < 0) {
                 reported = plugin_.initialDelay();
-                skip = options_.latencyCompensation ? std::max<int32_t>(reported, 0) : 0;
+                skip = (options_.latencyCompensation ? std::max<int32_t>(reported, 0) : 0) +
+                       (ceiling_ ? ceiling_->latency() : 0);
             }
+            collectOutput();
+            if (ceiling_) ceiling_->process(fileOut_.data(), block_);
             const int64_t skipped = std::min<int64_t>(skip, block_);
             skip -= skipped;
             const int64_t take = std::min<int64_t>(block_ - skipped, read - written);
-            collectOutput(skipped, take);
-            gather(pendingWrite_, fileOut_, take, writing_);
-            gather(pendingIn_, fileIn_, got, inputMeter_);
-            gather(pendingOut_, fileOut_, take, outputMeter_);
+            gather(pendingWrite_, fileOut_, skipped, take, writing_);
+            gather(pendingIn_, fileIn_, 0, got, inputMeter_);
             written += take;
             progress_.update(written);
             if (window_ && !window_->playUntil(processed)) break; // the window was closed
         }
         inputMeter_.push(pendingIn_);
-        outputMeter_.push(pendingOut_);
         writing_.push(pendingWrite_);
         writing_.finish();
         return reported;
@@ -258,35 +317,34 @@ private:
     }
 
     // The plug-in's outputs back to file channels: a mono file gets the mean of the first two.
-    void collectOutput(int64_t from, int64_t frames) {
+    void collectOutput() {
         const bool monoEffect = plugin_.numOutputs() == 1;
         const auto& left = pluginOut_[0];
         const auto& right = monoEffect ? pluginOut_[0] : pluginOut_[1];
-        for (int64_t i = 0; i < frames; ++i) {
-            const auto at = size_t(from + i);
+        for (size_t i = 0; i < size_t(block_); ++i) {
             if (fileChannels_ == 1) {
-                fileOut_[size_t(i)] = Sample(0.5) * (left[at] + right[at]);
+                fileOut_[i] = Sample(0.5) * (left[i] + right[i]);
             } else {
-                fileOut_[size_t(2 * i)] = left[at];
-                fileOut_[size_t(2 * i + 1)] = right[at];
+                fileOut_[2 * i] = left[i];
+                fileOut_[2 * i + 1] = right[i];
             }
         }
     }
 
-    // Adds the first frames of a block to a pending chunk, and hands the chunk on once it is full.
+    // Adds frames of a block to a pending chunk, and hands the chunk on once it is full.
     template <typename Pending, typename Block, typename Thread>
-    void gather(std::vector<Pending>& pending, const std::vector<Block>& block, int64_t frames,
+    void gather(std::vector<Pending>& pending, const std::vector<Block>& block, int64_t from, int64_t frames,
                 Thread& thread) {
-        pending.insert(pending.end(), block.begin(), block.begin() + frames * fileChannels_);
+        const auto first = block.begin() + from * fileChannels_;
+        pending.insert(pending.end(), first, first + frames * fileChannels_);
         if (pending.size() >= kChunkFrames * size_t(fileChannels_)) thread.push(pending);
     }
 
     const RenderOptions& options_;
     AudioReader& reader_;
     Plugin& plugin_;
-    AudioWriter& writer_;
+    TruePeakLimiter* ceiling_;
     MeterThread& inputMeter_;
-    MeterThread& outputMeter_;
     ProgressBar& progress_;
     const std::atomic<bool>& stop_;
     EditorWindow* window_;
@@ -296,9 +354,11 @@ private:
     std::vector<Sample> readAhead_;
     int64_t readAheadAt_ = 0, readAheadFrames_ = 0;
     std::vector<std::vector<Sample>> pluginIn_, pluginOut_;
-    std::vector<float> pendingIn_, pendingOut_;
+    std::vector<float> pendingIn_;
     std::vector<Sample> pendingWrite_;
-    // Encoding runs beside the plug-in too; declared last, so its thread ends before the buffers go.
+    FileOutput<Sample> output_;
+    // Encoding and measuring the output run beside the plug-in too; declared last, so the thread ends
+    // before the buffers go.
     ChunkThread<Sample> writing_;
 };
 
@@ -315,13 +375,25 @@ std::unique_ptr<Plugin> loadPlugin(const PluginSetup& setup, int sampleRate) {
     return plugin;
 }
 
-void configurePlugin(Plugin& plugin, const PluginSetup& setup) {
+std::vector<std::string> configurePlugin(Plugin& plugin, const PluginSetup& setup) {
+    std::vector<std::string> notes;
     if (setup.loadState) {
         const auto bytes = readBytes(*setup.loadState);
         if (bytes.empty()) throw FileError(*setup.loadState, "the state file is empty");
+        if (plugin.uniqueId() == kVandrelId) checkVandrelState(plugin, bytes, *setup.loadState);
         plugin.setChunk(bytes);
     }
-    for (const auto& [key, value] : setup.settings) {
+    auto settings = setup.settings;
+    if (setup.target) {
+        char value[32];
+        std::snprintf(value, sizeof value, "%g", *setup.target);
+        if (displayedValue(plugin, kTargetParameter))
+            settings.emplace_back(kTargetParameter, value);
+        else
+            notes.push_back("the plug-in has no \"" + std::string(kTargetParameter) +
+                            "\" parameter; --target only sets the target the output is compared with");
+    }
+    for (const auto& [key, value] : settings) {
         try {
             setParameterValue(plugin, findParameter(plugin, key), value);
         } catch (const ParameterError& error) {
@@ -333,12 +405,29 @@ void configurePlugin(Plugin& plugin, const PluginSetup& setup) {
         if (bytes.empty()) throw FileError(*setup.saveState, "the plug-in has no state to save");
         writeTextFile(*setup.saveState, std::string(bytes.begin(), bytes.end()));
     }
+    return notes;
 }
 
-void checkOutputPath(const std::filesystem::path& output, const std::filesystem::path* input) {
+namespace {
+
+// The same file, whether or not it exists yet.
+bool samePlace(const std::filesystem::path& a, const std::filesystem::path& b) {
     std::error_code error;
-    if (input != nullptr && std::filesystem::equivalent(*input, output, error))
+    if (std::filesystem::equivalent(a, b, error)) return true;
+    const auto first = std::filesystem::weakly_canonical(a, error);
+    if (error) return false;
+    const auto second = std::filesystem::weakly_canonical(b, error);
+    return !error && first == second;
+}
+
+} // namespace
+
+void checkOutputPath(const std::filesystem::path& output, const std::filesystem::path* input,
+                     const std::filesystem::path* claimed) {
+    std::error_code error;
+    if (input != nullptr && samePlace(*input, output))
         throw FileError(output, "is the input file; it is never overwritten");
+    if (claimed != nullptr && samePlace(*claimed, output)) throw FileError(output, "is the output file");
     if (std::filesystem::is_directory(output, error)) throw FileError(output, "is a folder");
     // The result replaces the file by renaming; a device or pipe would be replaced, not written to.
     if (std::filesystem::exists(output, error) && !std::filesystem::is_regular_file(output, error))
@@ -366,14 +455,21 @@ std::filesystem::path followLink(const std::filesystem::path& path) {
 
 TemporaryFile::TemporaryFile(const std::filesystem::path& target) : target_(followLink(target)) {
     const auto folder = target_.parent_path().empty() ? std::filesystem::path(".") : target_.parent_path();
-    std::string pattern = (folder / ("." + target_.filename().string() + ".partial-XXXXXX")).string();
+    // In plain sight, so that what a killed run leaves behind is seen and known by its name.
+    std::string pattern = (folder / (target_.filename().string() + ".partial-XXXXXX")).string();
     descriptor_ = mkstemp(pattern.data());
     if (descriptor_ < 0) throw FileError(target, "cannot create a file in its folder: " + systemError());
     temporary_ = pattern;
-    // mkstemp makes the file private; the result gets the permissions any new file would.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(descriptor_, 0666 & ~mask);
+    // mkstemp makes the file private; the result keeps the permissions of the file it replaces, or gets
+    // those any new file would.
+    struct stat existing {};
+    if (::stat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+        fchmod(descriptor_, existing.st_mode & 07777);
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(descriptor_, 0666 & ~mask);
+    }
 }
 
 TemporaryFile::~TemporaryFile() {
@@ -419,29 +515,48 @@ void writeTextFile(const std::filesystem::path& path, const std::string& text) {
 
 RenderResult render(const RenderOptions& options, const std::atomic<bool>& stop) {
     checkOutputPath(options.output, &options.input);
+    if (options.setup.saveState) checkOutputPath(*options.setup.saveState, &options.input, &options.output);
     AudioReader reader(options.input);
     if (reader.channels() > 2)
         throw FileError(options.input, std::to_string(reader.channels()) +
                                            " channels; only mono and stereo files can be rendered");
-    const int format = outputFormatFor(options.output, reader.format(), options.sampleFormat,
-                                       reader.channels(), reader.sampleRate());
+    const OutputFormat format = outputFormatFor(options.output, reader.format(), options.sampleFormat,
+                                                reader.channels(), reader.sampleRate());
 
     auto plugin = loadPlugin(options.setup, reader.sampleRate());
-    configurePlugin(*plugin, options.setup);
+    RenderResult result;
+    result.notes = configurePlugin(*plugin, options.setup);
     if (plugin->numOutputs() < 1) throw FileError(options.setup.plugin, "the plug-in has no audio outputs");
     if (options.doublePrecision && !plugin->hasFlag(vst2::effFlagsCanDoubleReplacing))
         throw FileError(options.setup.plugin, "the plug-in cannot process 64-bit audio (leave out --double)");
 
-    RenderResult result;
     result.pluginName = plugin->effectName();
     result.sampleRate = reader.sampleRate();
     result.channels = reader.channels();
     result.latencyCompensated = options.latencyCompensation;
-    result.pluginTarget = targetOf(*plugin);
+    result.target = displayedValue(*plugin, kTargetParameter);
+    result.targetFromPlugin = result.target.has_value();
+    if (!result.target) result.target = options.setup.target;
+    result.noiseFloor = displayedValue(*plugin, "Noise Floor");
+    result.outputFormat = describeFormat(format.format);
+    result.formatNote = format.note;
 
     TemporaryFile temporary(options.output);
-    AudioWriter writer(temporary.takeDescriptor(), options.output, format, reader.channels(),
+    AudioWriter writer(temporary.takeDescriptor(), options.output, format.format, reader.channels(),
                        reader.sampleRate());
+    for (const auto& [type, text] : reader.strings())
+        (writer.setString(type, text) ? result.metadataCarried : result.metadataDropped)
+            .push_back(stringTypeName(type));
+    if (const auto bext = reader.broadcastInfo())
+        (writer.setBroadcastInfo(*bext) ? result.metadataCarried : result.metadataDropped).push_back("bext");
+
+    std::optional<PcmQuantizer> quantizer;
+    if (const int bits = integerBits(format.format))
+        quantizer.emplace(bits, reader.channels(), options.dither);
+    result.dithered = quantizer && quantizer->dithers();
+    std::optional<TruePeakLimiter> ceiling;
+    if (options.ceiling) ceiling.emplace(reader.channels(), reader.sampleRate(), *options.ceiling);
+
     MeterThread inputMeter(reader.channels(), reader.sampleRate());
     MeterThread outputMeter(reader.channels(), reader.sampleRate());
     ProgressBar progress(options.progress, reader.frames(), reader.sampleRate());
@@ -449,17 +564,21 @@ RenderResult render(const RenderOptions& options, const std::atomic<bool>& stop)
     plugin->resume();
     std::unique_ptr<EditorWindow> window;
     if (options.editor) window = std::make_unique<EditorWindow>(*plugin, reader.sampleRate());
-    result.latency = options.doublePrecision ? Renderer<double>(options, reader, *plugin, writer, inputMeter,
-                                                                outputMeter, progress, stop, window.get())
-                                                   .run()
-                                             : Renderer<float>(options, reader, *plugin, writer, inputMeter,
-                                                               outputMeter, progress, stop, window.get())
-                                                   .run();
+    PcmQuantizer* rounding = quantizer ? &*quantizer : nullptr;
+    TruePeakLimiter* limiter = ceiling ? &*ceiling : nullptr;
+    result.latency = options.doublePrecision
+                         ? Renderer<double>(options, reader, *plugin, writer, rounding, limiter, inputMeter,
+                                            outputMeter, progress, stop, window.get())
+                               .run()
+                         : Renderer<float>(options, reader, *plugin, writer, rounding, limiter, inputMeter,
+                                           outputMeter, progress, stop, window.get())
+                               .run();
     window.reset();
     plugin->suspend();
     writer.close();
     inputMeter.finish();
     outputMeter.finish();
+    if (stop.load()) throw Interrupted();
     temporary.commit();
     progress.finish();
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -468,6 +587,10 @@ RenderResult render(const RenderOptions& options, const std::atomic<bool>& stop)
     result.output = outputMeter.meter().summary();
     result.inputShortTerm = inputMeter.meter().shortTerm();
     result.outputShortTerm = outputMeter.meter().shortTerm();
+    if (quantizer) result.clippedSamples = quantizer->clipped();
+    if (ceiling)
+        result.ceiling = CeilingReport{*options.ceiling, ceiling->latency(), ceiling->largestReductionDb(),
+                                       double(ceiling->limitedFrames()) / reader.sampleRate()};
     return result;
 }
 

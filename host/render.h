@@ -21,6 +21,9 @@ public:
     Interrupted() : std::runtime_error("interrupted") {}
 };
 
+// The parameter a target loudness is set through.
+inline constexpr const char* kTargetParameter = "Target LUFS";
+
 struct PluginSetup {
     std::filesystem::path plugin;
     int32_t block = 512;
@@ -28,6 +31,8 @@ struct PluginSetup {
     std::optional<std::filesystem::path> saveState;
     // Parameter name or number, and value in the parameter's own units, applied in order.
     std::vector<std::pair<std::string, std::string>> settings;
+    // Set through kTargetParameter after the settings, when the plug-in has it.
+    std::optional<double> target;
 };
 
 struct RenderOptions {
@@ -36,11 +41,22 @@ struct RenderOptions {
     PluginSetup setup;
     bool doublePrecision = false;
     bool latencyCompensation = true;
+    // The true-peak ceiling in dBTP; none without.
+    std::optional<double> ceiling = -1.0;
+    // TPDF dither for 16-bit and 8-bit output.
+    bool dither = true;
     std::optional<std::string> sampleFormat;
     bool progress = false;
     // Play at the pace of the audio with the plug-in's editor open; closing its window ends the output
     // there, as a complete file.
     bool editor = false;
+};
+
+struct CeilingReport {
+    double dbtp = 0.0;
+    int32_t latency = 0;         // frames, always compensated
+    double largestReduction = 0; // dB
+    double limitedSeconds = 0;
 };
 
 struct RenderResult {
@@ -51,26 +67,39 @@ struct RenderResult {
     int32_t latency = 0; // as the plug-in reported it
     bool latencyCompensated = true;
     double seconds = 0.0; // wall-clock time of the render
+    // Measured on the samples as the output file holds them.
     LoudnessSummary input;
     LoudnessSummary output;
     std::vector<double> inputShortTerm;
     std::vector<double> outputShortTerm;
-    // The plug-in's "Target LUFS" when it has one.
-    std::optional<double> pluginTarget;
+    // The plug-in's target loudness (or --target's when it has none) and its noise floor, before the render.
+    std::optional<double> target;
+    bool targetFromPlugin = false;
+    std::optional<double> noiseFloor;
+    std::optional<CeilingReport> ceiling;
+    std::string outputFormat;
+    std::string formatNote; // why the sample format is not the input's
+    bool dithered = false;
+    std::optional<int64_t> clippedSamples; // integer formats only
+    std::vector<std::string> metadataCarried, metadataDropped;
+    // Things the user should know that did not stop the render.
+    std::vector<std::string> notes;
 };
 
 // Loads the plug-in and opens it for the sample rate and block size.
 std::unique_ptr<Plugin> loadPlugin(const PluginSetup& setup, int sampleRate);
-// Restores the state, applies the settings and saves the state, each as the setup asks.
-// Throws FileError (a parameter error names the plug-in file).
-void configurePlugin(Plugin& plugin, const PluginSetup& setup);
+// Restores the state, applies the settings and the target and saves the state, each as the setup asks.
+// Throws FileError (a parameter error names the plug-in file). Answers notes for the user.
+std::vector<std::string> configurePlugin(Plugin& plugin, const PluginSetup& setup);
 
 // Renders input to output through a temporary file in the output's folder, renamed when complete.
 // `stop` ends the render early with an error (signals); nothing is left behind then.
 RenderResult render(const RenderOptions& options, const std::atomic<bool>& stop);
 
-// The output must not be the input, nor a folder, nor in a folder that does not exist.
-void checkOutputPath(const std::filesystem::path& output, const std::filesystem::path* input);
+// A file to write must not be the input (nor another file already claimed), nor a folder, nor in a folder
+// that does not exist.
+void checkOutputPath(const std::filesystem::path& output, const std::filesystem::path* input,
+                     const std::filesystem::path* claimed = nullptr);
 
 // Writes a file through a temporary one beside it, renamed over the target when complete.
 class TemporaryFile {

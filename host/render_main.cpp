@@ -11,39 +11,53 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ebur128.h>
+#include <sndfile.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr const char* kProgram = "vandrel2-render";
 constexpr const char* kPluginFile = "vandrel2.so";
-constexpr int kFailed = 1, kUsage = 2, kInterrupted = 130;
+// A warning is exit 0, or kWarned with --strict; a signal is 128 plus its number, as a shell reports it.
+constexpr int kFailed = 1, kUsage = 2, kWarned = 3, kSignalled = 128;
 
 constexpr const char* kUsageText = R"(Usage: vandrel2-render IN OUT [options]
        vandrel2-render --list-params [IN] [options]
 
-Levels an audio file through the Vandrel 2 plug-in (or any VST 2.4 effect) and reports its
-loudness before and after. Reads and writes what libsndfile knows (WAV, FLAC, AIFF, Ogg...);
-the output format follows OUT's name, the sample format follows IN where it can.
+Levels an audio file through the Vandrel 2 plug-in (or any VST 2.4 effect), holds its true
+peak under a ceiling and reports the loudness of IN and of OUT as written. Reads and writes what
+libsndfile knows (WAV, FLAC, AIFF, Ogg, MP3...); the output format follows OUT's name, the
+sample format follows IN where OUT's format holds it (else 24-bit PCM, or the codec's own).
+Title, artist and the other tags, and a WAV's bext chunk, are carried over where OUT has room.
 
 Options:
   --plugin PATH              the plug-in (default: vandrel2.so beside this program, else
                              ~/.vst, /usr/local/lib/vst, /usr/lib/vst)
+  --target LUFS              set the "Target LUFS" parameter (after --set); the report and a
+                             warning tell how far the output misses it
   --set NAME=VALUE           set a parameter, by name or by number from 1, to a value in its
-                             own units as its display shows them (repeatable)
-  --list-params              list the parameters: range, default and value, then exit
+                             own units as its display shows them, off/on for switches
+                             (repeatable)
+  --list-params              list the parameters: unit, range, step, default and value, then
+                             exit
   --load-state FILE          restore the plug-in's state chunk from FILE first
   --save-state FILE          save the plug-in's state chunk, after --load-state and --set
   --block N                  frames per processing block (default 512)
   --double                   process in 64-bit floating point
   --no-latency-compensation  keep the plug-in's delay instead of aligning output with input
+  --true-peak DBTP           the ceiling for the true peak of OUT, -30 to 0 (default -1)
+  --no-ceiling               no true-peak ceiling
   --sample-format F          pcm16, pcm24, pcm32, float or double
+  --no-dither                no TPDF dither when writing 16-bit or 8-bit samples
   --json FILE                write the loudness report as JSON
   --plot FILE.png            draw short-term loudness and gain over time
-  --target LUFS              the target line in the plot (default: the "Target LUFS" parameter)
   --editor                   show the plug-in's panel while the file plays in real time;
                              closing the window ends OUT there
-  --quiet                    no progress bar and no report on stdout
+  --strict                   exit with 3 when there is a warning (clipping, target missed)
+  --quiet                    no progress bar and no report on stdout; warnings still go to
+                             stderr
+  --version                  the version of the renderer and its libraries
   --help                     this text
 )";
 
@@ -53,9 +67,12 @@ public:
 };
 
 std::atomic<bool> stopRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "set from a signal handler");
 
-extern "C" void requestStop(int) {
+extern "C" void requestStop(int signal) {
+    stopSignal.store(signal);
     stopRequested.store(true);
 }
 
@@ -65,8 +82,8 @@ struct Command {
     bool pluginGiven = false;
     bool listParams = false;
     bool quiet = false;
+    bool strict = false;
     std::optional<std::filesystem::path> json, plot;
-    std::optional<double> target;
 };
 
 double parseNumber(const std::string& option, const std::string& text) {
@@ -88,6 +105,12 @@ Command parse(int argc, char** argv) {
         };
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsageText, stdout);
+            std::exit(0);
+        } else if (arg == "--version") {
+            int major = 0, minor = 0, patch = 0;
+            ebur128_get_version(&major, &minor, &patch);
+            std::printf("%s %s (%s, libebur128 %d.%d.%d)\n", kProgram, VANDREL_VERSION, sf_version_string(),
+                        major, minor, patch);
             std::exit(0);
         } else if (arg == "--plugin") {
             setup.plugin = value();
@@ -120,7 +143,17 @@ Command parse(int argc, char** argv) {
         } else if (arg == "--plot") {
             command.plot = value();
         } else if (arg == "--target") {
-            command.target = parseNumber(arg, value());
+            setup.target = parseNumber(arg, value());
+        } else if (arg == "--true-peak") {
+            const double ceiling = parseNumber(arg, value());
+            if (ceiling < -30 || ceiling > 0) throw UsageError("--true-peak: expects dBTP from -30 to 0");
+            command.render.ceiling = ceiling;
+        } else if (arg == "--no-ceiling") {
+            command.render.ceiling.reset();
+        } else if (arg == "--no-dither") {
+            command.render.dither = false;
+        } else if (arg == "--strict") {
+            command.strict = true;
         } else if (arg == "--editor") {
             command.render.editor = true;
         } else if (arg == "--quiet" || arg == "-q") {
@@ -206,25 +239,27 @@ int run(int argc, char** argv) {
     options.input = command.files[0];
     options.output = command.files[1];
     options.progress = !command.quiet && isatty(STDERR_FILENO);
-    // Report files are checked before a long render rather than after it.
-    for (const auto& file : {command.json, command.plot})
-        if (file) host::checkOutputPath(*file, &options.input);
+    // Files beside the output are checked before a long render rather than after it.
+    for (const auto& file : {command.json, command.plot, options.setup.saveState})
+        if (file) host::checkOutputPath(*file, &options.input, &options.output);
 
+    // Ctrl-C, kill, and a closed terminal or SSH session alike stop the render and remove its output.
     struct sigaction action {};
     action.sa_handler = requestStop;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 
     const host::RenderResult result = host::render(options, stopRequested);
     if (command.json) host::writeTextFile(*command.json, host::jsonReport(options, result));
     if (command.plot) {
-        host::writePlot(*command.plot, options, result,
-                        command.target ? command.target : result.pluginTarget);
+        host::writePlot(*command.plot, options, result, result.target);
         host::releaseFontCaches();
     }
     if (!command.quiet) std::fputs(host::textReport(options, result).c_str(), stdout);
-    return 0;
+    for (const auto& note : result.notes) std::fprintf(stderr, "%s: note: %s\n", kProgram, note.c_str());
+    const auto warnings = host::warningsFor(result);
+    for (const auto& warning : warnings) std::fprintf(stderr, "%s: warning: %s\n", kProgram, warning.c_str());
+    return command.strict && !warnings.empty() ? kWarned : 0;
 }
 
 void fail(const std::string& message) {
@@ -243,7 +278,7 @@ int main(int argc, char** argv) {
         return kUsage;
     } catch (const host::Interrupted&) {
         fail("interrupted; no output written");
-        return kInterrupted;
+        return kSignalled + stopSignal.load();
     } catch (const std::exception& error) {
         fail(error.what());
         return kFailed;

@@ -2,8 +2,10 @@
 
 #include "host/progress.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 namespace host {
 
@@ -20,21 +22,82 @@ std::string jsonNumber(double value) {
     return std::isfinite(value) ? number(value, "%.3f") : "null";
 }
 
+// The length of the UTF-8 sequence at the start of `text`, or 0 when it is not one.
+size_t utf8Sequence(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const size_t length = lead < 0x80                    ? 1
+                          : lead >= 0xC2 && lead <= 0xDF ? 2
+                          : lead >= 0xE0 && lead <= 0xEF ? 3
+                          : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                         : 0;
+    if (length == 0 || text.size() < length) return 0;
+    for (size_t i = 1; i < length; ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 0;
+    const auto second = static_cast<unsigned char>(text[1]);
+    // Overlong forms, surrogates and code points beyond U+10FFFF.
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F))
+        return 0;
+    return length;
+}
+
+// A JSON string. File names are bytes: one that is not UTF-8 has its stray bytes read as Latin-1, the
+// usual encoding of such names, so that the report stays valid JSON and the name stays recognisable.
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
-    for (const unsigned char c : text) {
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const size_t sequence = utf8Sequence(std::string_view(text).substr(i));
+        char escaped[8];
         if (c == '"' || c == '\\') {
             out += '\\';
             out += char(c);
-        } else if (c < 0x20) {
-            char escaped[8];
+        } else if (c < 0x20 || sequence == 0) {
             std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
             out += escaped;
         } else {
-            out += char(c);
+            out.append(text, i, sequence);
+            i += sequence;
+            continue;
         }
+        ++i;
     }
     return out + "\"";
+}
+
+std::string jsonStrings(const std::vector<std::string>& texts) {
+    std::string out = "[";
+    for (const auto& text : texts) out += (out.size() > 1 ? ", " : "") + jsonString(text);
+    return out + "]";
+}
+
+std::string joined(const std::vector<std::string>& texts) {
+    std::string out;
+    for (const auto& text : texts) out += (out.empty() ? "" : ", ") + text;
+    return out;
+}
+
+std::optional<double> deviation(const RenderResult& result) {
+    if (!result.target || !std::isfinite(result.output.integrated)) return std::nullopt;
+    return result.output.integrated - *result.target;
+}
+
+// What can be seen to keep the output from its target.
+std::string missCause(const RenderResult& result) {
+    if (!std::isfinite(result.input.integrated)) return "the input is silent";
+    if (result.noiseFloor && result.input.truePeak < *result.noiseFloor) {
+        const double suggested = std::max(-80.0, std::floor(result.input.truePeak - 10.0));
+        return "the input's peaks (" + number(result.input.truePeak, "%.1f") +
+               " dBTP) stay below the Noise Floor (" + number(*result.noiseFloor, "%.0f") +
+               " dBFS), so the gate never opens; set a lower floor, e.g. --set \"Noise Floor=" +
+               number(suggested, "%.0f") + "\"";
+    }
+    if (!std::isfinite(result.output.integrated)) return "the output is silent";
+    if (result.ceiling && result.ceiling->largestReduction > 3.0)
+        return "the true-peak ceiling lowered peaks by up to " +
+               number(result.ceiling->largestReduction, "%.1f") +
+               " dB: the programme's peaks leave no room for this target";
+    return "";
 }
 
 std::string jsonLoudness(const std::filesystem::path& file, const LoudnessSummary& loudness) {
@@ -48,6 +111,25 @@ std::string jsonLoudness(const std::filesystem::path& file, const LoudnessSummar
 }
 
 } // namespace
+
+std::vector<std::string> warningsFor(const RenderResult& result) {
+    std::vector<std::string> warnings;
+    if (result.clippedSamples && *result.clippedSamples > 0)
+        warnings.push_back(std::to_string(*result.clippedSamples) +
+                           " samples clipped at full scale in the output (" + result.outputFormat + ")" +
+                           (result.ceiling ? "" : " (the true-peak ceiling is off)"));
+    if (!result.target || result.frames == 0) return warnings;
+    const auto missed = deviation(result);
+    if (missed && std::abs(*missed) <= kTargetTolerance) return warnings;
+    std::string text =
+        missed ? "the output is at " + number(result.output.integrated, "%.1f") + " LUFS, " +
+                     number(std::abs(*missed), "%.1f") + " LU " + (*missed > 0 ? "above" : "below") +
+                     " the target of " + number(*result.target, "%.1f") + " LUFS"
+               : "the output has no loudness; the target was " + number(*result.target, "%.1f") + " LUFS";
+    if (const std::string cause = missCause(result); !cause.empty()) text += ": " + cause;
+    warnings.push_back(text);
+    return warnings;
+}
 
 std::string textReport(const RenderOptions& options, const RenderResult& result) {
     std::string text;
@@ -69,6 +151,29 @@ std::string textReport(const RenderOptions& options, const RenderResult& result)
     row("Maximum true peak", result.input.truePeak, result.output.truePeak, "dBTP");
     row("Short-term spread", result.input.shortTermSpread, result.output.shortTermSpread, "LU");
     text += "(spread: 10th to 90th percentile of short-term loudness)\n\n";
+    text += "Written as:  " + result.outputFormat + (result.dithered ? ", TPDF dither" : "") + "\n";
+    if (!result.formatNote.empty()) text += "             (" + result.formatNote + ")\n";
+    if (result.ceiling) {
+        const auto& ceiling = *result.ceiling;
+        text += "Ceiling:     " + number(ceiling.dbtp, "%.1f") + " dBTP, " +
+                (ceiling.largestReduction > 0
+                     ? "peaks lowered by up to " + number(ceiling.largestReduction, "%.1f") + " dB (" +
+                           number(ceiling.limitedSeconds, "%.1f") + " s in all)"
+                     : "nothing to lower") +
+                "\n";
+    } else {
+        text += "Ceiling:     off\n";
+    }
+    if (result.target) {
+        const auto missed = deviation(result);
+        text += "Target:      " + number(*result.target, "%.1f") + " LUFS" +
+                (missed ? ", output " + number(*missed, "%+.1f") + " LU from it" : "") + "\n";
+    }
+    if (!result.metadataCarried.empty()) text += "Metadata:    " + joined(result.metadataCarried) + "\n";
+    if (!result.metadataDropped.empty())
+        text +=
+            "Not carried: " + joined(result.metadataDropped) + " (no place for it in the output format)\n";
+    text += "\n";
     const double audio = double(result.frames) / result.sampleRate;
     std::snprintf(line, sizeof line, "%s of audio rendered in %.2f s, %.0fx real time\n",
                   formatClock(audio).c_str(), result.seconds,
@@ -79,21 +184,40 @@ std::string textReport(const RenderOptions& options, const RenderResult& result)
 
 std::string jsonReport(const RenderOptions& options, const RenderResult& result) {
     const double audio = double(result.frames) / result.sampleRate;
-    return "{\n  \"input\": " + jsonLoudness(options.input, result.input) +
-           ",\n  \"output\": " + jsonLoudness(options.output, result.output) +
+    std::string ceiling = "null";
+    if (result.ceiling)
+        ceiling = "{\"true_peak_dbtp\": " + jsonNumber(result.ceiling->dbtp) +
+                  ", \"latency_samples\": " + std::to_string(result.ceiling->latency) +
+                  ", \"largest_reduction_db\": " + jsonNumber(result.ceiling->largestReduction) +
+                  ", \"limited_seconds\": " + jsonNumber(result.ceiling->limitedSeconds) + "}";
+    std::string target = "null";
+    if (result.target) {
+        const auto missed = deviation(result);
+        target = "{\"lufs\": " + jsonNumber(*result.target) +
+                 ", \"set_on_plugin\": " + (result.targetFromPlugin ? "true" : "false") +
+                 ", \"deviation_lu\": " + (missed ? jsonNumber(*missed) : "null") + "}";
+    }
+    std::string output = jsonLoudness(options.output, result.output);
+    output.pop_back();
+    output += ", \"format\": " + jsonString(result.outputFormat) +
+              ", \"format_note\": " + (result.formatNote.empty() ? "null" : jsonString(result.formatNote)) +
+              ", \"dither\": " + (result.dithered ? "true" : "false") + ", \"clipped_samples\": " +
+              (result.clippedSamples ? std::to_string(*result.clippedSamples) : "null") +
+              ", \"metadata_carried\": " + jsonStrings(result.metadataCarried) +
+              ", \"metadata_dropped\": " + jsonStrings(result.metadataDropped) + "}";
+    return "{\n  \"input\": " + jsonLoudness(options.input, result.input) + ",\n  \"output\": " + output +
            ",\n  \"plugin\": {\"path\": " + jsonString(options.setup.plugin.string()) +
            ", \"name\": " + jsonString(result.pluginName) +
            ", \"latency_samples\": " + std::to_string(result.latency) +
            ", \"latency_compensated\": " + (result.latencyCompensated ? "true" : "false") +
            ", \"double_precision\": " + (options.doublePrecision ? "true" : "false") +
-           ", \"block_size\": " + std::to_string(options.setup.block) + "}" +
+           ", \"block_size\": " + std::to_string(options.setup.block) + "}" + ",\n  \"ceiling\": " + ceiling +
+           ",\n  \"target\": " + target + ",\n  \"warnings\": " + jsonStrings(warningsFor(result)) +
+           ",\n  \"notes\": " + jsonStrings(result.notes) +
            ",\n  \"sample_rate\": " + std::to_string(result.sampleRate) +
            ",\n  \"channels\": " + std::to_string(result.channels) +
            ",\n  \"frames\": " + std::to_string(result.frames) +
-           ",\n  \"duration_seconds\": " + jsonNumber(audio) +
-           ",\n  \"render_seconds\": " + jsonNumber(result.seconds) +
-           ",\n  \"realtime_factor\": " + jsonNumber(result.seconds > 0 ? audio / result.seconds : 0.0) +
-           "\n}\n";
+           ",\n  \"duration_seconds\": " + jsonNumber(audio) + "\n}\n";
 }
 
 } // namespace host

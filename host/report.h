@@ -6,8 +6,16 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace host {
+
+// How far the output may miss its target before the renderer warns.
+inline constexpr double kTargetTolerance = 2.0; // LU
+
+// What went wrong without stopping the render: samples clipped, a target missed by more than the
+// tolerance, with the cause that can be seen.
+std::vector<std::string> warningsFor(const RenderResult& result);
 
 std::string textReport(const RenderOptions& options, const RenderResult& result);
 std::string jsonReport(const RenderOptions& options, const RenderResult& result);

@@ -105,10 +105,35 @@ double integratedLoudness(const Audio& audio) {
     return loudness;
 }
 
-// Just enough JSON to check that a report parses and to read its numbers by path ("output.integrated_lufs").
+// Whether text is well-formed UTF-8, as JSON text must be: no stray continuation bytes, overlong forms,
+// surrogates or code points beyond U+10FFFF.
+bool validUtf8(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const size_t length = lead < 0x80         ? 1
+                              : (lead >> 5) == 6  ? 2
+                              : (lead >> 4) == 14 ? 3
+                              : (lead >> 3) == 30 ? 4
+                                                  : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = code << 6 | (next & 0x3F);
+        }
+        const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+
+// Just enough JSON to check that a report parses and to read its values by path ("output.integrated_lufs",
+// "warnings.0").
 class Json {
 public:
-    explicit Json(const std::string& text) : text_(text) {
+    explicit Json(const std::string& text) : text_(text), valid_(validUtf8(text)) {
         skip();
         value("");
         skip();
@@ -119,7 +144,16 @@ public:
         auto found = numbers_.find(path);
         return found == numbers_.end() ? std::nullopt : std::optional<double>(found->second);
     }
+    std::string text(const std::string& path) const {
+        auto found = strings_.find(path);
+        return found == strings_.end() ? "" : found->second;
+    }
     bool has(const std::string& path) const { return keys_.count(path) > 0; }
+    size_t count(const std::string& path) const {
+        size_t n = 0;
+        while (has(path + "." + std::to_string(n))) ++n;
+        return n;
+    }
 
 private:
     void fail() { valid_ = false, pos_ = text_.size(); }
@@ -135,6 +169,7 @@ private:
         if (!eat('"')) return fail(), "";
         std::string out;
         while (pos_ < text_.size() && text_[pos_] != '"') {
+            if (static_cast<unsigned char>(text_[pos_]) < 0x20) return fail(), "";
             if (text_[pos_] == '\\') ++pos_;
             out += text_[pos_++];
         }
@@ -156,8 +191,15 @@ private:
                 value(path.empty() ? key : path + "." + key);
             } while (eat(','));
             if (!eat('}')) fail();
+        } else if (c == '[') {
+            ++pos_;
+            if (eat(']')) return;
+            size_t index = 0;
+            do value(path + "." + std::to_string(index++));
+            while (eat(','));
+            if (!eat(']')) fail();
         } else if (c == '"') {
-            string();
+            strings_[path] = string();
         } else if (text_.compare(pos_, 4, "true") == 0 || text_.compare(pos_, 4, "null") == 0) {
             pos_ += 4;
         } else if (text_.compare(pos_, 5, "false") == 0) {
@@ -174,6 +216,7 @@ private:
     size_t pos_ = 0;
     bool valid_ = true;
     std::map<std::string, double> numbers_;
+    std::map<std::string, std::string> strings_;
     std::set<std::string> keys_;
 };
 
