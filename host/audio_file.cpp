@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <sndfile.h>
 #include <unistd.h>
 #include <vector>
@@ -166,7 +167,9 @@ std::optional<std::vector<char>> AudioReader::broadcastInfo() const {
     BroadcastInfo info{};
     if (sf_command(file_, SFC_GET_BROADCAST_INFO, &info, sizeof info) != SF_TRUE) return std::nullopt;
     const auto* bytes = reinterpret_cast<const char*>(&info);
-    return std::vector<char>(bytes, bytes + sizeof info);
+    // Up to the end of the coding history: libsndfile takes no more than that back.
+    const size_t history = std::min<size_t>(info.coding_history_size, sizeof info.coding_history);
+    return std::vector<char>(bytes, bytes + offsetof(BroadcastInfo, coding_history) + history);
 }
 
 std::string stringTypeName(int type) {

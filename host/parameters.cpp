@@ -28,8 +28,40 @@ bool startsWith(const std::string& text, const std::string& prefix) {
 
 // Bisection steps: beyond the resolution of the 32-bit normalised value.
 constexpr int kBisectionSteps = 30;
-// Display texts sampled when looking for a text value.
+// Display texts sampled when looking for a text value or a step.
 constexpr int kTextScanSteps = 1000;
+
+// Units a parameter's name may end with when the plug-in reports no label.
+constexpr const char* kUnitWords[] = {"LUFS", "LU", "dB", "dBFS", "dBTP", "Hz", "kHz", "ms", "%"};
+
+std::string unitFromName(const std::string& name) {
+    const std::string trimmed = trim(name);
+    if (trimmed.empty()) return "";
+    // "Input Trim [dB]", "Gate Speed (ms)"
+    const char close = trimmed.back();
+    if (close == ']' || close == ')') {
+        const auto open = trimmed.rfind(close == ']' ? '[' : '(');
+        if (open != std::string::npos) return trim(trimmed.substr(open + 1, trimmed.size() - open - 2));
+    }
+    // "Target LUFS"
+    const auto space = trimmed.rfind(' ');
+    const std::string last = space == std::string::npos ? "" : trimmed.substr(space + 1);
+    for (const char* word : kUnitWords)
+        if (sameText(last, word)) return last;
+    return "";
+}
+
+// A numeric step printed without trailing zeros: 0.5, 1, 10.
+std::string stepText(double step, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, step);
+    std::string out = text;
+    if (out.find('.') != std::string::npos) {
+        while (out.back() == '0') out.pop_back();
+        if (out.back() == '.') out.pop_back();
+    }
+    return out;
+}
 
 class ValueSearch {
 public:
@@ -41,6 +73,47 @@ public:
         plugin_.setParameter(index_, normalised);
         return plugin_.parameterDisplay(index_);
     }
+
+    double valueAt(float normalised) {
+        const auto number = parseDisplayNumber(display(normalised));
+        return number ? number->value : std::nan("");
+    }
+
+    // Shows 0 and 1 only, with the change between them inside the range: not a 0-to-1 continuum.
+    bool isNumericSwitch() {
+        return valueAt(0.0f) == 0.0 && valueAt(1.0f) == 1.0 && valueAt(0.25f) == 0.0 && valueAt(0.75f) == 1.0;
+    }
+
+    // The most common distance between neighbouring values of the display, when it has fewer values than
+    // half the points sampled; empty for a continuum or a text display.
+    std::string step() {
+        std::vector<double> values;
+        int decimals = 0;
+        for (int i = 0; i <= kTextScanSteps; ++i) {
+            const auto number = parseDisplayNumber(display(float(i) / kTextScanSteps));
+            if (!number || !std::isfinite(number->value)) return "";
+            values.push_back(number->value);
+            decimals = std::max(decimals, number->decimals);
+        }
+        std::sort(values.begin(), values.end());
+        values.erase(std::unique(values.begin(), values.end()), values.end());
+        if (values.size() < 2 || values.size() > kTextScanSteps / 2) return "";
+        const double resolution = std::pow(10.0, -decimals);
+        std::vector<long> gaps;
+        for (size_t i = 1; i < values.size(); ++i)
+            gaps.push_back(std::lround((values[i] - values[i - 1]) / resolution));
+        std::sort(gaps.begin(), gaps.end());
+        long common = gaps.front();
+        size_t commonCount = 0;
+        for (size_t i = 0; i < gaps.size();) {
+            const size_t next = size_t(std::upper_bound(gaps.begin(), gaps.end(), gaps[i]) - gaps.begin());
+            if (next - i > commonCount) commonCount = next - i, common = gaps[i];
+            i = next;
+        }
+        return stepText(double(common) * resolution, decimals);
+    }
+
+    void restore() { plugin_.setParameter(index_, original_); }
 
     [[noreturn]] void fail(const std::string& reason) {
         plugin_.setParameter(index_, original_);
@@ -178,6 +251,11 @@ int32_t findParameter(Plugin& plugin, const std::string& key) {
 std::string setParameterValue(Plugin& plugin, int32_t index, const std::string& value) {
     ValueSearch search(plugin, index);
     const std::string request = trim(value);
+    if (sameText(request, "off") || sameText(request, "on")) {
+        const bool numericSwitch = search.isNumericSwitch();
+        search.restore();
+        if (numericSwitch) return search.reachNumber(sameText(request, "on") ? 1.0 : 0.0, request);
+    }
     const char* start = request.c_str();
     char* end = nullptr;
     const double number = std::strtod(start, &end);
@@ -190,15 +268,30 @@ std::string setParameterValue(Plugin& plugin, int32_t index, const std::string& 
 ParameterListing describeParameter(Plugin& plugin, int32_t index) {
     ParameterListing listing;
     listing.name = trim(plugin.parameterName(index));
-    listing.label = trim(plugin.parameterLabel(index));
+    listing.unit = trim(plugin.parameterLabel(index));
+    if (listing.unit.empty()) listing.unit = unitFromName(listing.name);
     listing.display = trim(plugin.parameterDisplay(index));
-    const float current = plugin.parameter(index);
-    plugin.setParameter(index, 0.0f);
-    listing.atMinimum = trim(plugin.parameterDisplay(index));
-    plugin.setParameter(index, 1.0f);
-    listing.atMaximum = trim(plugin.parameterDisplay(index));
-    plugin.setParameter(index, current);
+    ValueSearch search(plugin, index);
+    listing.atMinimum = trim(search.display(0.0f));
+    listing.atMaximum = trim(search.display(1.0f));
+    listing.onOff = search.isNumericSwitch();
+    if (listing.onOff) {
+        listing.unit.clear();
+        listing.atMinimum = switchWord(listing.atMinimum);
+        listing.atMaximum = switchWord(listing.atMaximum);
+        listing.display = switchWord(listing.display);
+    } else {
+        listing.step = search.step();
+    }
+    search.restore();
     return listing;
+}
+
+std::string switchWord(const std::string& display) {
+    const auto number = parseDisplayNumber(display);
+    if (number && number->value == 0.0) return "off";
+    if (number && number->value == 1.0) return "on";
+    return trim(display);
 }
 
 } // namespace host

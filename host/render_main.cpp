@@ -191,6 +191,11 @@ std::filesystem::path defaultPlugin() {
                                        "/usr/lib/vst (give one with --plugin PATH)");
 }
 
+std::string trim(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
 std::string pad(const std::string& text, size_t width) {
     return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
 }
@@ -201,21 +206,19 @@ void listParameters(const Command& command) {
     auto plugin = host::loadPlugin(setup, rate);
     std::vector<std::string> defaults;
     for (int32_t i = 0; i < plugin->numParams(); ++i) defaults.push_back(plugin->parameterDisplay(i));
-    host::configurePlugin(*plugin, setup);
+    for (const auto& note : host::configurePlugin(*plugin, setup))
+        std::fprintf(stderr, "%s: note: %s\n", kProgram, note.c_str());
 
     std::printf("%s by %s: %d parameters (%s)\n", plugin->effectName().c_str(),
                 plugin->vendorString().c_str(), plugin->numParams(), setup.plugin.c_str());
-    std::vector<std::vector<std::string>> rows = {{"#", "Name", "Range", "Default", "Value"}};
+    std::vector<std::vector<std::string>> rows = {{"#", "Name", "Unit", "Range", "Step", "Default", "Value"}};
     for (int32_t i = 0; i < plugin->numParams(); ++i) {
         const auto listing = host::describeParameter(*plugin, i);
-        const std::string unit = listing.label.empty() ? "" : " " + listing.label;
-        auto trimmed = [](std::string text) {
-            text.erase(0, text.find_first_not_of(' '));
-            return text.substr(0, text.find_last_not_of(' ') + 1);
-        };
-        rows.push_back({std::to_string(i + 1), listing.name,
-                        listing.atMinimum + " to " + listing.atMaximum + unit,
-                        trimmed(defaults[size_t(i)]) + unit, listing.display + unit});
+        const std::string& fallback = defaults[size_t(i)];
+        rows.push_back({std::to_string(i + 1), listing.name, listing.unit,
+                        listing.atMinimum + (listing.onOff ? " / " : " to ") + listing.atMaximum,
+                        listing.step, listing.onOff ? host::switchWord(fallback) : trim(fallback),
+                        listing.display});
     }
     std::vector<size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows)

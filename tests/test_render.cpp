@@ -7,9 +7,11 @@
 
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <numbers>
 #include <random>
@@ -54,13 +56,15 @@ struct Audio {
     double at(size_t frame, int channel) const { return samples[frame * size_t(channels) + size_t(channel)]; }
 };
 
-void writeAudio(const fs::path& path, const Audio& audio) {
+// `tag` sets what goes into the file before its samples.
+void writeAudio(const fs::path& path, const Audio& audio, const std::function<void(SNDFILE*)>& tag = {}) {
     SF_INFO info{};
     info.channels = audio.channels;
     info.samplerate = audio.rate;
     info.format = audio.format;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    if (tag) tag(file);
     sf_writef_double(file, audio.samples.data(), sf_count_t(audio.frames()));
     sf_close(file);
 }
@@ -95,14 +99,30 @@ Audio programme(int channels, double seconds, int format, unsigned seed = 1) {
     return audio;
 }
 
-double integratedLoudness(const Audio& audio) {
-    ebur128_state* state = ebur128_init(unsigned(audio.channels), unsigned(audio.rate), EBUR128_MODE_I);
+// Integrated loudness (LUFS) and true peak (dBTP), by libebur128 on the whole programme.
+struct Measured {
+    double integrated = 0, truePeak = 0;
+};
+
+Measured measure(const Audio& audio) {
+    ebur128_state* state =
+        ebur128_init(unsigned(audio.channels), unsigned(audio.rate), EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
     if (audio.channels == 1) ebur128_set_channel(state, 0, EBUR128_DUAL_MONO);
     ebur128_add_frames_double(state, audio.samples.data(), audio.frames());
-    double loudness = 0;
-    ebur128_loudness_global(state, &loudness);
+    Measured measured;
+    ebur128_loudness_global(state, &measured.integrated);
+    double peak = 0, channelPeak = 0;
+    for (int c = 0; c < audio.channels; ++c) {
+        ebur128_true_peak(state, unsigned(c), &channelPeak);
+        peak = std::max(peak, channelPeak);
+    }
+    measured.truePeak = 20 * std::log10(peak);
     ebur128_destroy(&state);
-    return loudness;
+    return measured;
+}
+
+double integratedLoudness(const Audio& audio) {
+    return measure(audio).integrated;
 }
 
 // Whether text is well-formed UTF-8, as JSON text must be: no stray continuation bytes, overlong forms,
@@ -170,8 +190,31 @@ private:
         std::string out;
         while (pos_ < text_.size() && text_[pos_] != '"') {
             if (static_cast<unsigned char>(text_[pos_]) < 0x20) return fail(), "";
-            if (text_[pos_] == '\\') ++pos_;
-            out += text_[pos_++];
+            if (text_[pos_] != '\\') {
+                out += text_[pos_++];
+                continue;
+            }
+            const char escaped = pos_ + 1 < text_.size() ? text_[pos_ + 1] : '\0';
+            pos_ += 2;
+            if (escaped == 'u') {
+                // Characters of the first plane, as UTF-8.
+                const unsigned code = unsigned(std::strtoul(text_.substr(pos_, 4).c_str(), nullptr, 16));
+                pos_ += 4;
+                if (code < 0x80) {
+                    out += char(code);
+                } else if (code < 0x800) {
+                    out += char(0xC0 | code >> 6), out += char(0x80 | (code & 0x3F));
+                } else {
+                    out += char(0xE0 | code >> 12), out += char(0x80 | (code >> 6 & 0x3F)),
+                        out += char(0x80 | (code & 0x3F));
+                }
+            } else if (std::string("\"\\/").find(escaped) != std::string::npos) {
+                out += escaped;
+            } else {
+                const std::string from = "bfnrt", to = "\b\f\n\r\t";
+                if (from.find(escaped) == std::string::npos) return fail(), "";
+                out += to[from.find(escaped)];
+            }
         }
         if (!eat('"')) fail();
         return out;
@@ -219,6 +262,40 @@ private:
     std::map<std::string, std::string> strings_;
     std::set<std::string> keys_;
 };
+
+// One row of a --list-params listing by its parameter's name, as columns cut where the header's titles
+// begin; empty when there is no such row.
+std::map<std::string, std::string> listedRow(const std::string& listing, const std::string& name) {
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; at < listing.size(); at = end + 1) {
+        end = listing.find('\n', at);
+        if (end == std::string::npos) end = listing.size();
+        lines.push_back(listing.substr(at, end - at));
+    }
+    const auto header =
+        std::find_if(lines.begin(), lines.end(), [](const auto& line) { return line.rfind("#", 0) == 0; });
+    if (header == lines.end()) return {};
+    std::vector<std::pair<std::string, size_t>> columns;
+    for (size_t at = 0; at < header->size();) {
+        const size_t end = std::min(header->find(' ', at), header->size());
+        columns.emplace_back(header->substr(at, end - at), at);
+        at = header->find_first_not_of(' ', end);
+        if (at == std::string::npos) break;
+    }
+    const auto cut = [](const std::string& line, size_t from, size_t to) {
+        std::string text = from < line.size() ? line.substr(from, to - from) : "";
+        text.erase(0, std::min(text.find_first_not_of(' '), text.size()));
+        return text.substr(0, text.find_last_not_of(' ') + 1);
+    };
+    for (auto line = header + 1; line != lines.end(); ++line) {
+        std::map<std::string, std::string> row;
+        for (size_t c = 0; c < columns.size(); ++c)
+            row[columns[c].first] = cut(*line, columns[c].second,
+                                        c + 1 < columns.size() ? columns[c + 1].second : std::string::npos);
+        if (row["Name"] == name) return row;
+    }
+    return {};
+}
 
 class Render : public ::testing::Test {
 protected:
@@ -363,10 +440,13 @@ TEST_F(RenderThirdParty, ParametersByNameAndByNumberInTheirOwnUnits) {
 
     const RunResult list = run({"--list-params", "--plugin", kEq, "--set", "Low=-12.5"});
     ASSERT_EQ(list.status, 0) << list.err;
-    EXPECT_NE(list.out.find("Low"), std::string::npos);
-    EXPECT_NE(list.out.find("-24.000000 to 24.000000 dB"), std::string::npos) << list.out;
-    EXPECT_NE(list.out.find("-12.500000 dB"), std::string::npos) << list.out;
-    EXPECT_NE(list.out.find("220.000000 Hz"), std::string::npos) << list.out;
+    const auto low = listedRow(list.out, "Low");
+    EXPECT_EQ(low.at("Unit"), "dB") << list.out;
+    EXPECT_EQ(low.at("Range"), "-24.000000 to 24.000000") << list.out;
+    EXPECT_EQ(low.at("Step"), "") << list.out; // a continuum
+    EXPECT_EQ(low.at("Value"), "-12.500000") << list.out;
+    EXPECT_EQ(listedRow(list.out, "Low-Mid Freq").at("Value"), "220.000000") << list.out;
+    EXPECT_EQ(listedRow(list.out, "Low-Mid Freq").at("Unit"), "Hz") << list.out;
 }
 
 TEST_F(RenderThirdParty, JsonReportParsesAndAgreesWithAnIndependentMeasurement) {
@@ -516,8 +596,14 @@ TEST_F(Render, StateIsSavedAndRestored) {
     const RunResult list =
         run({"--list-params", "--plugin", kFixture, "--load-state", file("state.bin"), "--set", "1=-3"});
     ASSERT_EQ(list.status, 0) << list.err;
-    EXPECT_NE(list.out.find("-24.00 to 24.00 dB  0.00 dB    -3.00 dB"), std::string::npos) << list.out;
-    EXPECT_NE(list.out.find("Normal to Inverted  Normal     Inverted"), std::string::npos) << list.out;
+    const std::map<std::string, std::string> gainRow = {
+        {"#", "1"},   {"Name", "Gain"},    {"Unit", "dB"},    {"Range", "-24.00 to 24.00"},
+        {"Step", ""}, {"Default", "0.00"}, {"Value", "-3.00"}};
+    EXPECT_EQ(listedRow(list.out, "Gain"), gainRow) << list.out;
+    const std::map<std::string, std::string> polarity = {
+        {"#", "3"},   {"Name", "Polarity"},  {"Unit", ""},         {"Range", "Normal to Inverted"},
+        {"Step", ""}, {"Default", "Normal"}, {"Value", "Inverted"}};
+    EXPECT_EQ(listedRow(list.out, "Polarity"), polarity) << list.out;
 }
 
 TEST_F(Render, SixtyFourBitPathKeepsDoublePrecision) {
@@ -555,37 +641,169 @@ TEST_F(Render, ProgressBarOnlyOnATerminal) {
     EXPECT_EQ(quiet.out + quiet.err, "");
 }
 
-TEST_F(Render, InterruptionLeavesNoFileBehind) {
+TEST_F(Render, EverySignalThatEndsARunRemovesItsOutputAndExitsWithItsNumber) {
     writeAudio(file("in.wav"), programme(2, 60.0, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
-    const std::string in = file("in.wav"), out = file("out.wav"), plugin = kFixture;
-    std::vector<std::string> args = {kRenderer, in, out, "--plugin", plugin, "--block", "1", "--quiet"};
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, file("err.txt").c_str(), O_WRONLY | O_CREAT,
-                                     0644);
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, kRenderer.c_str(), &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    // Wait for the temporary output to appear, then interrupt.
-    for (int i = 0; i < 500 && leftovers({"in.wav", "err.txt"}).empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(leftovers({"in.wav", "err.txt"}).size(), 1u);
-    kill(child, SIGINT);
-    int status = 0;
-    for (int i = 0; i < 1000 && waitpid(child, &status, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (kill(child, 0) == 0) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-        FAIL() << "the renderer did not stop on SIGINT";
+    // Ctrl-C, kill, and a terminal or SSH session that closes.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const std::string in = file("in.wav"), out = file("out.wav"), plugin = kFixture;
+        std::vector<std::string> args = {kRenderer, in, out, "--plugin", plugin, "--block", "1", "--quiet"};
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, file("err.txt").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t child = 0;
+        ASSERT_EQ(posix_spawn(&child, kRenderer.c_str(), &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        // Wait for the partial output to appear: in plain sight, named after the output.
+        for (int i = 0; i < 500 && leftovers({"in.wav", "err.txt"}).empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto partial = leftovers({"in.wav", "err.txt"});
+        ASSERT_EQ(partial.size(), 1u);
+        EXPECT_EQ(partial[0].rfind("out.wav.partial-", 0), 0u) << partial[0];
+        kill(child, signal);
+        int status = 0;
+        for (int i = 0; i < 1000 && waitpid(child, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (kill(child, 0) == 0) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            FAIL() << "the renderer did not stop on signal " << signal;
+        }
+        ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+        EXPECT_EQ(slurp(file("err.txt")), "vandrel2-render: interrupted; no output written\n");
+        EXPECT_EQ(leftovers({"in.wav", "err.txt"}), std::vector<std::string>{});
     }
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    EXPECT_EQ(slurp(file("err.txt")), "vandrel2-render: interrupted; no output written\n");
-    EXPECT_EQ(leftovers({"in.wav", "err.txt"}), std::vector<std::string>{});
+}
+
+// Reads a report and checks that it parses.
+Json report(const fs::path& path) {
+    const Json json(slurp(path));
+    EXPECT_TRUE(json.valid()) << slurp(path);
+    return json;
+}
+
+TEST_F(Render, WhatTheOutputCannotHoldFallsBackAndTagsAndBextComeAlong) {
+    // MP3 into WAV: WAV holds no MP3 data, so 24-bit PCM, said in the report.
+    Audio mp3 = programme(2, 2.0, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
+    writeAudio(file("in.mp3"), mp3);
+    ASSERT_EQ(readAudio(file("in.mp3")).format, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
+    const RunResult converted =
+        run({file("in.mp3"), file("out.wav"), "--plugin", kFixture, "--json", file("r.json")});
+    ASSERT_EQ(converted.status, 0) << converted.err;
+    EXPECT_EQ(readAudio(file("out.wav")).format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    EXPECT_NE(converted.out.find("written as 24-bit PCM"), std::string::npos) << converted.out;
+    EXPECT_NE(report(file("r.json")).text("output.format_note").find("24-bit PCM"), std::string::npos);
+
+    // A broadcast WAV with tags, into WAV and into FLAC (which has a place for the tags only).
+    writeAudio(file("tagged.wav"), programme(2, 1.0, SF_FORMAT_WAV | SF_FORMAT_PCM_16), [](SNDFILE* tagged) {
+        sf_set_string(tagged, SF_STR_TITLE, "Episode 12");
+        sf_set_string(tagged, SF_STR_ARTIST, "Quellory Radio");
+        SF_BROADCAST_INFO bext{};
+        std::snprintf(bext.description, sizeof bext.description, "Interview, take 3");
+        std::snprintf(bext.originator, sizeof bext.originator, "Studio B");
+        bext.time_reference_low = 123456;
+        EXPECT_EQ(sf_command(tagged, SFC_SET_BROADCAST_INFO, &bext, sizeof bext), SF_TRUE);
+    });
+    for (const char* name : {"tagged-out.wav", "tagged-out.flac"}) {
+        ASSERT_EQ(run({file("tagged.wav"), file(name), "--plugin", kFixture, "-q", "--json", file("t.json")})
+                      .status,
+                  0);
+        SF_INFO info{};
+        SNDFILE* out = sf_open(file(name).c_str(), SFM_READ, &info);
+        ASSERT_NE(out, nullptr);
+        EXPECT_STREQ(sf_get_string(out, SF_STR_TITLE), "Episode 12") << name;
+        EXPECT_STREQ(sf_get_string(out, SF_STR_ARTIST), "Quellory Radio") << name;
+        SF_BROADCAST_INFO bext{};
+        const bool hasBext = sf_command(out, SFC_GET_BROADCAST_INFO, &bext, sizeof bext) == SF_TRUE;
+        sf_close(out);
+        const Json json = report(file("t.json"));
+        if (std::string(name).ends_with(".wav")) {
+            ASSERT_TRUE(hasBext);
+            EXPECT_STREQ(bext.description, "Interview, take 3");
+            EXPECT_STREQ(bext.originator, "Studio B");
+            EXPECT_EQ(bext.time_reference_low, 123456u);
+            EXPECT_EQ(json.count("output.metadata_dropped"), 0u);
+        } else {
+            ASSERT_EQ(json.count("output.metadata_dropped"), 1u);
+            EXPECT_EQ(json.text("output.metadata_dropped.0"), "bext");
+        }
+        EXPECT_EQ(json.text("output.metadata_carried.0"), "title");
+    }
+}
+
+TEST_F(Render, SixteenBitOutputIsDitheredTheSameEveryTimeAndSilenceStaysSilent) {
+    // Silence, a 1 kHz tone of 0.3 steps of 16-bit, silence: rounded without dither the tone is gone.
+    const double step = 1.0 / 32768, amplitude = 0.3 * step;
+    Audio input{1, kRate, SF_FORMAT_WAV | SF_FORMAT_FLOAT, std::vector<double>(4 * kRate, 0.0)};
+    for (size_t i = kRate; i < 3 * kRate; ++i)
+        input.samples[i] = amplitude * std::sin(2 * std::numbers::pi * 1000 * double(i) / kRate);
+    writeAudio(file("in.wav"), input);
+    const auto render = [&](const std::string& name, std::vector<std::string> extra) {
+        std::vector<std::string> args = {file("in.wav"), file(name),        "--plugin", kFixture,
+                                         "-q",           "--sample-format", "pcm16"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        EXPECT_EQ(run(args).status, 0);
+        return readAudio(file(name));
+    };
+    // The tone's amplitude in the output, and the spread of what is left besides the tone, in steps.
+    const auto analyse = [&](const Audio& out) {
+        double sine = 0, cosine = 0, error = 0;
+        const size_t first = kRate + kRate / 10, last = 3 * kRate - kRate / 10;
+        for (size_t i = first; i < last; ++i) {
+            const double phase = 2 * std::numbers::pi * 1000 * double(i) / kRate;
+            sine += out.samples[i] * std::sin(phase), cosine += out.samples[i] * std::cos(phase);
+            error += std::pow(out.samples[i] - input.samples[i], 2);
+        }
+        const double n = double(last - first);
+        return std::pair{2 * std::hypot(sine, cosine) / n / step, std::sqrt(error / n) / step};
+    };
+
+    const Audio dithered = render("dithered.wav", {});
+    const auto [tone, spread] = analyse(dithered);
+    EXPECT_NEAR(tone, 0.3, 0.03);
+    // TPDF of one step either way plus rounding: a spread of half a step (rounding alone gives 0.29).
+    EXPECT_NEAR(spread, 0.5, 0.03);
+    // Silence before and after stays digital silence, away from where the tone ends.
+    for (size_t i = 0; i < 4 * size_t(kRate); ++i) {
+        if (i < size_t(kRate) || i > 3 * size_t(kRate) + 64) {
+            ASSERT_EQ(dithered.samples[i], 0.0) << "frame " << i;
+        }
+    }
+    // The same command writes the same bytes.
+    render("again.wav", {});
+    EXPECT_EQ(slurp(file("again.wav")), slurp(file("dithered.wav")));
+
+    const auto [plainTone, plainSpread] = analyse(render("plain.wav", {"--no-dither"}));
+    EXPECT_LT(plainTone, 0.01);
+    EXPECT_NEAR(plainSpread, 0.3 / std::sqrt(2.0), 0.01); // all zeros: the tone is the error
+}
+
+TEST_F(Render, SmallerPoints) {
+    writeAudio(file("in.wav"), programme(2, 0.5, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+    // A file name that is not UTF-8 still gives valid JSON, its stray byte read as Latin-1.
+    const std::string latin1 = "caf\xE9.wav";
+    fs::copy_file(file("in.wav"), file(latin1));
+    ASSERT_EQ(
+        run({file(latin1), file("out.wav"), "--plugin", kFixture, "-q", "--json", file("r.json")}).status, 0);
+    const Json json = report(file("r.json"));
+    EXPECT_TRUE(json.text("input.file").ends_with("caf\u00e9.wav")) << json.text("input.file");
+
+    // An output that exists keeps its permissions.
+    ASSERT_EQ(chmod(file("out.wav").c_str(), 0640), 0);
+    ASSERT_EQ(run({file("in.wav"), file("out.wav"), "--plugin", kFixture, "-q"}).status, 0);
+    struct stat status {};
+    ASSERT_EQ(stat(file("out.wav").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+
+    const RunResult version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("vandrel2-render 1.", 0), 0u) << version.out;
+    EXPECT_NE(version.out.find("libsndfile"), std::string::npos) << version.out;
+    EXPECT_NE(run({"--help"}).out.find("--true-peak"), std::string::npos);
 }
 
 #ifdef VANDREL_PLUGIN_PATH
@@ -634,24 +852,152 @@ TEST_F(RenderVandrel, AWriteThatFailsPartWayIsOneLineAndLeavesNoFile) {
     EXPECT_EQ(leftovers({"in.wav", "err.txt"}), std::vector<std::string>{});
 }
 
+const fs::path kInterview = fs::path(VANDREL_SOURCE_DIR) / "examples" / "interview.flac";
+
+TEST_F(RenderVandrel, LevelledToMinus16TheWrittenFileStaysUnderTheCeilingAndTheReportDescribesIt) {
+    // The bundled interview's first 30 s (host and guest), into 16-bit FLAC as it comes and 24-bit WAV, and
+    // without the ceiling into 16-bit FLAC, where the loudest peaks clip, and into floats, the loudness the
+    // ceiling is held against.
+    Audio interview = readAudio(kInterview);
+    interview.samples.resize(size_t(30 * interview.rate * interview.channels));
+    writeAudio(file("in.flac"), interview);
+    struct Case {
+        std::string name;
+        std::vector<std::string> extra;
+    };
+    const Case cases[] = {{"out.flac", {}},
+                          {"out.wav", {"--sample-format", "pcm24"}},
+                          {"open.flac", {"--no-ceiling"}},
+                          {"open.wav", {"--no-ceiling", "--sample-format", "float"}}};
+    std::map<std::string, Measured> written;
+    for (const auto& [name, extra] : cases) {
+        std::vector<std::string> args = {file("in.flac"), file(name), "--target",
+                                         "-16",           "--json",   file(name + ".json")};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const RunResult result = run(args);
+        ASSERT_EQ(result.status, 0) << result.err;
+        written[name] = measure(readAudio(file(name)));
+        const Measured& file = written[name];
+        const Json json = report(this->file(name + ".json"));
+        // The report is of the samples in the file.
+        EXPECT_NEAR(*json.number("output.integrated_lufs"), file.integrated, 0.01) << name;
+        EXPECT_NEAR(*json.number("output.true_peak_dbtp"), file.truePeak, 0.01) << name;
+        EXPECT_NEAR(file.integrated, -16.0, 1.0) << name;
+        EXPECT_EQ(*json.number("target.lufs"), -16.0);
+        EXPECT_NEAR(*json.number("target.deviation_lu"), *json.number("output.integrated_lufs") + 16.0, 1e-3);
+        if (name.starts_with("out")) {
+            EXPECT_LE(file.truePeak, -1.0 + 0.1) << name;
+            EXPECT_EQ(*json.number("output.clipped_samples"), 0.0) << name;
+            EXPECT_EQ(result.err, "") << name;
+        } else if (name == "open.flac") {
+            const double clipped = *json.number("output.clipped_samples");
+            EXPECT_GT(clipped, 0.0);
+            EXPECT_NE(result.err.find("warning: " + std::to_string(int64_t(clipped)) + " samples clipped"),
+                      std::string::npos)
+                << result.err;
+        }
+    }
+    // Transparent: the loudness barely moves.
+    EXPECT_LT(std::abs(written["out.flac"].integrated - written["open.wav"].integrated), 0.3);
+    EXPECT_LT(std::abs(written["out.wav"].integrated - written["open.wav"].integrated), 0.3);
+    // Dither and all, the same command writes the same bytes.
+    ASSERT_EQ(run({file("in.flac"), file("again.flac"), "--target", "-16", "-q"}).status, 0);
+    EXPECT_EQ(slurp(file("again.flac")), slurp(file("out.flac")));
+}
+
+TEST_F(RenderVandrel, AQuietRecordingUnderTheNoiseFloorIsWarnedOfWithTheFloorToSet) {
+    // The interview 35 dB down: about -60 LUFS, peaks about -41 dBFS, under the default floor of -40.
+    Audio quiet = readAudio(kInterview);
+    for (double& sample : quiet.samples) sample *= std::pow(10.0, -35.0 / 20.0);
+    quiet.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    writeAudio(file("quiet.wav"), quiet);
+    const RunResult result = run({file("quiet.wav"), file("out.wav"), "-q", "--json", file("r.json")});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find("warning: "), std::string::npos);
+    EXPECT_NE(result.err.find("below the Noise Floor"), std::string::npos) << result.err;
+    EXPECT_EQ(report(file("r.json")).count("warnings"), 1u);
+    const RunResult strict = run({file("quiet.wav"), file("strict.wav"), "-q", "--strict"});
+    EXPECT_EQ(strict.status, 3);
+    EXPECT_EQ(strict.err, result.err);
+    EXPECT_TRUE(fs::exists(file("strict.wav")));
+    // The floor it suggests opens the gate: the output is no longer silent.
+    const std::string marker = "--set \"Noise Floor=";
+    const auto at = result.err.find(marker);
+    ASSERT_NE(at, std::string::npos) << result.err;
+    const std::string floor =
+        result.err.substr(at + marker.size(), result.err.find('"', at + marker.size()) - at - marker.size());
+    EXPECT_LE(std::stod(floor), -50.0);
+    ASSERT_EQ(run({file("quiet.wav"), file("opened.wav"), "-q", "--set", "Noise Floor=" + floor}).status, 0);
+    EXPECT_GT(integratedLoudness(readAudio(file("opened.wav"))), -40.0);
+}
+
+TEST_F(RenderVandrel, StatesAreCheckedBeforeRenderingAndNeverWrittenOverTheInput) {
+    writeAudio(file("in.wav"), programme(2, 0.5, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+    const std::string input = slurp(file("in.wav"));
+    ASSERT_EQ(run({"--list-params", "--set", "Target LUFS=-16", "--save-state", file("good.state")}).status,
+              0);
+    const std::string good = slurp(file("good.state"));
+    ASSERT_EQ(good.size(), 260u);
+    const auto state = [&](const std::string& name, const std::string& bytes) {
+        std::ofstream(file(name), std::ios::binary) << bytes;
+    };
+    std::mt19937 random(4);
+    std::string noise(260, '\0');
+    for (char& byte : noise) byte = char(random());
+    state("noise.state", noise);
+    state("short.state", good.substr(0, 256));
+    std::string nan = good;
+    const float notANumber = std::nanf("");
+    for (size_t at = 4; at < nan.size(); at += 4) std::memcpy(&nan[at], &notANumber, 4);
+    state("nan.state", nan);
+    fs::copy_file(kInterview, file("interview.flac"));
+    fs::create_directory(file("folder.state"));
+    const std::set<std::string> files = {"in.wav",    "good.state",     "noise.state", "short.state",
+                                         "nan.state", "interview.flac", "folder.state"};
+    const std::string out = file("out.wav");
+    expectFailure({file("in.wav"), out, "--load-state", file("noise.state")}, "noise.state",
+                  "is not a Vandrel 2 state: it does not begin with the state's marker", files);
+    expectFailure({file("in.wav"), out, "--load-state", file("short.state")}, "short.state",
+                  "256 bytes where a state has 260", files);
+    expectFailure({file("in.wav"), out, "--load-state", file("nan.state")}, "nan.state",
+                  "value 1 is not a finite number", files);
+    expectFailure({file("in.wav"), out, "--load-state", file("interview.flac")}, "interview.flac",
+                  "is not a Vandrel 2 state", files);
+    expectFailure({file("in.wav"), out, "--load-state", file("folder.state")}, "folder.state", "is a folder",
+                  files);
+    for (const char* option : {"--save-state", "--json", "--plot"}) {
+        expectFailure({file("in.wav"), out, option, file("in.wav")}, "in.wav", "is the input file", files);
+        expectFailure({file("in.wav"), out, option, out}, "out.wav", "is the output file", files);
+    }
+    EXPECT_EQ(slurp(file("in.wav")), input);
+    // A good state is taken, and settings apply after it.
+    ASSERT_EQ(
+        run({file("in.wav"), out, "-q", "--load-state", file("good.state"), "--json", file("r.json")}).status,
+        0);
+    EXPECT_EQ(*report(file("r.json")).number("target.lufs"), -16.0);
+}
+
 TEST_F(RenderVandrel, ParametersByNameAndNumberAndState) {
-    const RunResult byName =
-        run({"--list-params", "--set", "Target LUFS=-16", "--save-state", file("a.bin")});
+    const RunResult byName = run({"--list-params", "--set", "Target LUFS=-16", "--set", "Automatic Trim=off",
+                                  "--save-state", file("a.bin")});
     ASSERT_EQ(byName.status, 0) << byName.err;
-    // Its row: number, name, range, default, value.
-    const auto name = byName.out.find("Target LUFS");
-    ASSERT_NE(name, std::string::npos) << byName.out;
-    const auto row = byName.out.rfind('\n', name) + 1;
-    const std::string line = byName.out.substr(row, byName.out.find('\n', row) - row);
-    EXPECT_EQ(line.rfind("2 ", 0), 0u) << line;
-    const auto range = line.find("-46.00 to 0.00"), fallback = line.find("-23.00"),
-               value = line.find("-16.00");
-    EXPECT_TRUE(range != std::string::npos && fallback > range && value > fallback &&
-                value != std::string::npos)
-        << line;
+    const std::map<std::string, std::string> target = {
+        {"#", "2"},    {"Name", "Target LUFS"}, {"Unit", "LUFS"},   {"Range", "-46.00 to 0.00"},
+        {"Step", "1"}, {"Default", "-23.00"},   {"Value", "-16.00"}};
+    EXPECT_EQ(listedRow(byName.out, "Target LUFS"), target) << byName.out;
+    // Steps as the plug-in rounds to them; switches in words.
+    EXPECT_EQ(listedRow(byName.out, "Input Trim [dB]").at("Step"), "0.5") << byName.out;
+    EXPECT_EQ(listedRow(byName.out, "Input Trim [dB]").at("Unit"), "dB") << byName.out;
+    EXPECT_EQ(listedRow(byName.out, "Gate Speed").at("Step"), "10") << byName.out;
+    EXPECT_EQ(listedRow(byName.out, "HPF").at("Step"), "0.1") << byName.out;
+    const std::map<std::string, std::string> automatic = {
+        {"#", "5"},   {"Name", "Automatic Trim"}, {"Unit", ""},    {"Range", "off / on"},
+        {"Step", ""}, {"Default", "on"},          {"Value", "off"}};
+    EXPECT_EQ(listedRow(byName.out, "Automatic Trim"), automatic) << byName.out;
     EXPECT_EQ(fs::file_size(file("a.bin")), 260u);
-    ASSERT_EQ(run({"--list-params", "--set", "2=-16", "--save-state", file("b.bin")}).status, 0);
-    EXPECT_EQ(slurp(file("a.bin")), slurp(file("b.bin")));
+    ASSERT_EQ(
+        run({"--list-params", "--set", "2=-16", "--set", "5=0", "--save-state", file("off.bin")}).status, 0);
+    EXPECT_EQ(slurp(file("a.bin")), slurp(file("off.bin")));
     const RunResult stepped = run({"--list-params", "--set", "Target LUFS=-16.5"});
     EXPECT_NE(stepped.status, 0);
     EXPECT_NE(stepped.err.find("cannot be set to -16.5"), std::string::npos) << stepped.err;
