@@ -56,7 +56,7 @@ struct CeilingReport {
     double dbtp = 0.0;
     int32_t latency = 0;         // frames, always compensated
     double largestReduction = 0; // dB
-    double limitedSeconds = 0;
+    double limitedSeconds = 0;   // lowered by more than 0.1 dB
 };
 
 struct RenderResult {

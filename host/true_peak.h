@@ -43,19 +43,26 @@ public:
     void process(float* interleaved, int64_t frames);
     void process(double* interleaved, int64_t frames);
 
-    // The deepest gain reduction so far, in dB (0 or positive), and how many frames had any.
+    // The deepest gain reduction so far, in dB (0 or positive), and how many frames were lowered by more
+    // than a tenth of a dB.
     double largestReductionDb() const;
     int64_t limitedFrames() const { return limitedFrames_; }
 
 private:
     // Frames taken at a time; groups of 16 for the interpolator.
-    static constexpr int64_t kPiece = 256;
+    static constexpr int64_t kPiece = 1024;
     static constexpr size_t kGroup = 16;
 
     template <typename Sample> void run(Sample* interleaved, int64_t frames);
-    // The gain each arriving frame of the piece asks for (1 or less), for the frame delayFrames before it.
-    void detect(size_t count);
+    template <typename Sample> std::vector<Sample>& delayLine();
+    // Each channel's last history frames for the interpolator, from the piece.
+    template <typename Sample> void keepHistory(const Sample* interleaved, size_t count);
+    // The gain each arriving frame of the piece asks for (1 or less), for the frame delayFrames before it;
+    // answers whether every frame asks for none.
+    template <typename Sample> bool detect(const Sample* interleaved, size_t count);
     bool idle() const { return holdCount_ == 0 && rampReduced_ == 0 && gain_ == 1.0; }
+    // The gain of each frame of the piece into gains_.
+    void computeGains(size_t count);
     double nextGain(double required);
 
     const TruePeakInterpolator interpolator_;
@@ -68,9 +75,15 @@ private:
 
     // Each channel's recent input for the interpolator: history, then the piece, then room for a group.
     std::vector<std::vector<float>> signal_;
-    std::vector<double> required_; // per frame of the piece
-    // Frames not yet given out, interleaved, followed by the piece.
-    std::vector<double> delayed_;
+    std::vector<float> groupLargest_;   // each group's largest sample magnitude
+    float historyLargest_ = 0.0f;       // the history's
+    std::vector<double> required_;      // per frame of the piece
+    std::vector<double> gains_;         // per frame of the piece
+    std::vector<double> releasePowers_; // the release coefficient to the powers 1 to kGroup
+    // The frames on their way through, interleaved, in a ring of either sample width.
+    std::vector<float> floatDelay_;
+    std::vector<double> doubleDelay_;
+    size_t delayAt_ = 0; // frame where the next one goes
 
     // The smallest required gain over a sliding window of attack_ + 2 reach_ frames: entries (frame, gain)
     // in a ring, increasing in gain from the oldest; frames that need no reduction are not stored.
@@ -78,7 +91,7 @@ private:
         int64_t frame;
         double gain;
     };
-    std::vector<Hold> holds_;
+    std::vector<Hold> holds_; // a power of two long
     size_t holdFirst_ = 0;
     size_t holdCount_ = 0;
     int64_t frame_ = 0; // frames of required gain seen
@@ -86,6 +99,7 @@ private:
     std::vector<double> ramp_;
     size_t rampAt_ = 0;
     double rampSum_ = 0.0;
+    double rampScale_ = 0.0; // 1 / attack_
     int64_t rampReduced_ = 0;
     double gain_ = 1.0;
 
