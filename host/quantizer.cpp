@@ -18,47 +18,56 @@ PcmQuantizer::PcmQuantizer(int bits, int channels, bool dither)
     : bits_(bits), scale_(std::ldexp(1.0, bits - 1)), dither_(dither && bits <= kMostDitheredBits),
       onSteps_(size_t(channels), kSteadyRun), noiseState_(kNoiseSeed) {}
 
-// The difference of two uniform values: triangular from -1 to 1 step. SplitMix64 for the values.
+// The difference of two uniform values: triangular from -1 to 1 step. Both from one output of xorshift64*.
 double PcmQuantizer::triangularNoise() {
-    const auto uniform = [this] {
-        uint64_t z = (noiseState_ += 0x9E3779B97F4A7C15);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EB;
-        return double((z ^ (z >> 31)) >> 11) * 0x1p-53;
-    };
-    const double first = uniform();
-    return first - uniform();
+    noiseState_ ^= noiseState_ >> 12;
+    noiseState_ ^= noiseState_ << 25;
+    noiseState_ ^= noiseState_ >> 27;
+    const uint64_t bits = noiseState_ * 0x2545F4914F6CDD1D;
+    return (double(bits >> 32) - double(bits & 0xFFFFFFFF)) * 0x1p-32;
 }
 
 void PcmQuantizer::convert(const float* samples, size_t count, int32_t* integers, float* written) {
-    run(samples, count, integers, written);
+    if (dither_)
+        run<true>(samples, count, integers, written);
+    else
+        run<false>(samples, count, integers, written);
 }
 
 void PcmQuantizer::convert(const double* samples, size_t count, int32_t* integers, float* written) {
-    run(samples, count, integers, written);
+    if (dither_)
+        run<true>(samples, count, integers, written);
+    else
+        run<false>(samples, count, integers, written);
 }
 
-template <typename Sample>
+template <bool Dither, typename Sample>
 void PcmQuantizer::run(const Sample* samples, size_t count, int32_t* integers, float* written) {
-    const double lowest = -scale_, highest = scale_ - 1.0;
-    const double toInteger = std::ldexp(1.0, 32 - bits_);
+    // Adding and taking away 1.5 * 2^52 rounds a double to the nearest whole number, ties to even.
+    constexpr double kRound = 0x1.8p52;
+    const double lowest = -scale_, highest = scale_ - 1.0, toFullScale = 1.0 / scale_;
+    const auto shift = uint32_t(32 - bits_);
     const size_t channels = onSteps_.size();
+    size_t channel = 0;
+    int64_t clipped = 0;
     for (size_t i = 0; i < count; ++i) {
         double value = double(samples[i]) * scale_;
-        if (std::isnan(value)) value = 0.0;
-        if (dither_) {
-            int32_t& run = onSteps_[i % channels];
-            run = std::abs(value - std::floor(value + 0.5)) <= kOnStep ? std::min(run + 1, kSteadyRun) : 0;
+        value = value == value ? value : 0.0; // NaN
+        if constexpr (Dither) {
+            int32_t& run = onSteps_[channel];
+            const double nearest = (value + kRound) - kRound;
+            run = std::abs(value - nearest) <= kOnStep ? std::min(run + 1, kSteadyRun) : 0;
             if (run < kSteadyRun) value += triangularNoise();
+            channel = channel + 1 == channels ? 0 : channel + 1;
         }
-        double step = std::floor(value + 0.5);
-        if (step > highest || step < lowest) {
-            ++clipped_;
-            step = step > highest ? highest : lowest;
-        }
-        integers[i] = int32_t(int64_t(step * toInteger));
-        written[i] = float(step / scale_);
+        double step = (value + kRound) - kRound;
+        const bool over = step > highest, under = step < lowest;
+        clipped += over || under;
+        step = over ? highest : under ? lowest : step;
+        integers[i] = int32_t(uint32_t(int32_t(step)) << shift);
+        written[i] = float(step * toFullScale);
     }
+    clipped_ += clipped;
 }
 
 } // namespace host

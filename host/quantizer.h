@@ -26,7 +26,7 @@ public:
     int64_t clipped() const { return clipped_; }
 
 private:
-    template <typename Sample>
+    template <bool Dither, typename Sample>
     void run(const Sample* samples, size_t count, int32_t* integers, float* written);
     double triangularNoise();
 
