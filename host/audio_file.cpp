@@ -1,8 +1,11 @@
 #include "host/audio_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstddef>
+#include <cstring>
+#include <fstream>
 #include <sndfile.h>
 #include <unistd.h>
 #include <vector>
@@ -170,6 +173,56 @@ std::optional<std::vector<char>> AudioReader::broadcastInfo() const {
     // Up to the end of the coding history: libsndfile takes no more than that back.
     const size_t history = std::min<size_t>(info.coding_history_size, sizeof info.coding_history);
     return std::vector<char>(bytes, bytes + offsetof(BroadcastInfo, coding_history) + history);
+}
+
+namespace {
+
+// The Ogg page checksum: CRC-32 with polynomial 0x04C11DB7, not reflected, starting from 0.
+uint32_t oggChecksum(const std::vector<unsigned char>& page) {
+    static const auto kTable = [] {
+        std::array<uint32_t, 256> table{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t r = i << 24;
+            for (int bit = 0; bit < 8; ++bit) r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
+            table[i] = r;
+        }
+        return table;
+    }();
+    uint32_t crc = 0;
+    for (unsigned char byte : page) crc = (crc << 8) ^ kTable[((crc >> 24) ^ byte) & 0xFF];
+    return crc;
+}
+
+} // namespace
+
+void makeReproducible(const std::filesystem::path& path, int format, const std::filesystem::path& named) {
+    if ((format & SF_FORMAT_TYPEMASK) != SF_FORMAT_OGG) return;
+    constexpr uint32_t kSerial = 0x56324C56; // any fixed number serves
+    constexpr size_t kHeader = 27, kSerialAt = 14, kChecksumAt = 22, kSegmentsAt = 26;
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::vector<unsigned char> page;
+    for (std::streamoff at = 0;; ) {
+        page.resize(kHeader);
+        file.seekg(at);
+        if (!file.read(reinterpret_cast<char*>(page.data()), kHeader)) break;
+        if (std::memcmp(page.data(), "OggS", 4) != 0) throw FileError(named, "cannot finish writing: not an Ogg page");
+        const size_t segments = page[kSegmentsAt];
+        page.resize(kHeader + segments);
+        file.read(reinterpret_cast<char*>(page.data() + kHeader), std::streamsize(segments));
+        size_t body = 0;
+        for (size_t s = 0; s < segments; ++s) body += page[kHeader + s];
+        page.resize(kHeader + segments + body);
+        file.read(reinterpret_cast<char*>(page.data() + kHeader + segments), std::streamsize(body));
+        if (!file) throw FileError(named, "cannot finish writing: a cut Ogg page");
+        for (size_t b = 0; b < 4; ++b) page[kSerialAt + b] = (kSerial >> (8 * b)) & 0xFF;
+        std::fill_n(page.begin() + kChecksumAt, 4, 0);
+        const uint32_t checksum = oggChecksum(page);
+        for (size_t b = 0; b < 4; ++b) page[kChecksumAt + b] = (checksum >> (8 * b)) & 0xFF;
+        file.seekp(at);
+        file.write(reinterpret_cast<const char*>(page.data()), std::streamsize(kHeader));
+        if (!file) throw FileError(named, "cannot finish writing: " + std::string(std::strerror(errno)));
+        at += std::streamoff(page.size());
+    }
 }
 
 std::string stringTypeName(int type) {

@@ -63,6 +63,11 @@ OutputFormat outputFormatFor(const std::filesystem::path& path, int inputFormat,
 // "FLAC, 16-bit PCM": libsndfile's names for the container and the sample format.
 std::string describeFormat(int format);
 
+// Makes a finished file the same, byte for byte, on every run of the same render: libsndfile numbers an
+// Ogg stream at random, so each page of an Ogg file gets one fixed serial number (and its checksum anew).
+// `named` names the file in messages. Throws FileError.
+void makeReproducible(const std::filesystem::path& path, int format, const std::filesystem::path& named);
+
 // "title", "artist"...: a libsndfile string type in words.
 std::string stringTypeName(int type);
 

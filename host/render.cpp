@@ -578,6 +578,7 @@ RenderResult render(const RenderOptions& options, const std::atomic<bool>& stop)
     writer.close();
     inputMeter.finish();
     outputMeter.finish();
+    makeReproducible(temporary.path(), format.format, options.output);
     if (stop.load()) throw Interrupted();
     temporary.commit();
     progress.finish();
