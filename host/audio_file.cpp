@@ -201,11 +201,12 @@ void makeReproducible(const std::filesystem::path& path, int format, const std::
     constexpr size_t kHeader = 27, kSerialAt = 14, kChecksumAt = 22, kSegmentsAt = 26;
     std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
     std::vector<unsigned char> page;
-    for (std::streamoff at = 0;; ) {
+    for (std::streamoff at = 0;;) {
         page.resize(kHeader);
         file.seekg(at);
         if (!file.read(reinterpret_cast<char*>(page.data()), kHeader)) break;
-        if (std::memcmp(page.data(), "OggS", 4) != 0) throw FileError(named, "cannot finish writing: not an Ogg page");
+        if (std::memcmp(page.data(), "OggS", 4) != 0)
+            throw FileError(named, "cannot finish writing: not an Ogg page");
         const size_t segments = page[kSegmentsAt];
         page.resize(kHeader + segments);
         file.read(reinterpret_cast<char*>(page.data() + kHeader), std::streamsize(segments));

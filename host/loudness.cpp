@@ -24,7 +24,7 @@ double percentile(const std::vector<double>& sorted, double fraction) {
     return sorted[below] + (sorted[above] - sorted[below]) * (position - double(below));
 }
 
-using Floats = float __attribute__((vector_size(16)));
+using Floats = TruePeakInterpolator::Floats;
 
 // Each channel's largest magnitude in interleaved frames, leaving out NaNs. Sixteen values at a time in
 // four independent maxima, where the lanes hold whole channels: one running maximum per channel would wait
@@ -115,16 +115,8 @@ float TruePeakMeter::estimate(size_t count) const {
     Floats highest{}, lowest{};
     for (const auto& phase : interpolator_.phases)
         for (size_t k = 0; k < count; k += 16) {
-            Floats sums[4] = {};
-            for (size_t t = 0; t < phase.coefficients.size(); ++t) {
-                const float* x = &channel_[history + k - size_t(phase.delays[t])];
-                const float coefficient = phase.coefficients[t];
-                for (int v = 0; v < 4; ++v) {
-                    Floats values;
-                    std::memcpy(&values, x + 4 * v, sizeof values);
-                    sums[v] += coefficient * values;
-                }
-            }
+            Floats sums[4];
+            TruePeakInterpolator::sixteenOutputs(phase, &channel_[history + k], sums);
             for (const Floats& sum : sums) {
                 highest = highest > sum ? highest : sum;
                 lowest = lowest < sum ? lowest : sum;

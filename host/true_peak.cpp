@@ -11,7 +11,7 @@ namespace host {
 
 namespace {
 
-using Floats = float __attribute__((vector_size(16)));
+using Floats = TruePeakInterpolator::Floats;
 
 // Gain recovers after a peak with this time constant, slow enough not to modulate low notes.
 constexpr double kReleaseSeconds = 0.05;
@@ -23,41 +23,28 @@ constexpr double kUnityWithin = 1e-6;
 const double kLimitedBelow = std::pow(10.0, -0.1 / 20.0);
 
 // The largest magnitude among interleaved samples, in independent lanes: one running maximum would wait
-// on itself at every sample. NaNs are left out.
-float largestMagnitude(const float* samples, size_t count) {
-    Floats lanes[2] = {};
+// on itself at every sample. NaNs are left out; a double's is rounded up to a float, so that the bound it
+// gives stays a bound.
+template <typename Sample> float largestMagnitude(const Sample* samples, size_t count) {
+    typedef Sample Lanes __attribute__((vector_size(16)));
+    constexpr size_t kWidth = 16 / sizeof(Sample);
+    Lanes lanes[2] = {};
     size_t i = 0;
-    for (; i + 8 <= count; i += 8)
-        for (int v = 0; v < 2; ++v) {
-            Floats x;
-            std::memcpy(&x, samples + i + 4 * v, sizeof x);
+    for (; i + 2 * kWidth <= count; i += 2 * kWidth)
+        for (size_t v = 0; v < 2; ++v) {
+            Lanes x;
+            std::memcpy(&x, samples + i + kWidth * v, sizeof x);
             x = x < 0 ? -x : x;
             lanes[v] = x > lanes[v] ? x : lanes[v];
         }
-    float largest = 0.0f;
-    for (const Floats& lane : lanes)
-        for (int k = 0; k < 4; ++k) largest = std::max(largest, lane[k]);
+    Sample largest = 0;
+    for (const Lanes& lane : lanes)
+        for (size_t k = 0; k < kWidth; ++k) largest = std::max(largest, lane[k]);
     for (; i < count; ++i) largest = std::max(largest, std::abs(samples[i]));
-    return largest;
-}
-
-float largestMagnitude(const double* samples, size_t count) {
-    using Doubles = double __attribute__((vector_size(16)));
-    Doubles lanes[2] = {};
-    size_t i = 0;
-    for (; i + 4 <= count; i += 4)
-        for (int v = 0; v < 2; ++v) {
-            Doubles x;
-            std::memcpy(&x, samples + i + 2 * v, sizeof x);
-            x = x < 0 ? -x : x;
-            lanes[v] = x > lanes[v] ? x : lanes[v];
-        }
-    double largest = 0.0;
-    for (const Doubles& lane : lanes)
-        for (int k = 0; k < 2; ++k) largest = std::max(largest, lane[k]);
-    for (; i < count; ++i) largest = std::max(largest, std::abs(samples[i]));
-    // Rounded up, so that the bound it gives stays a bound.
-    return std::nextafter(float(largest), INFINITY);
+    if constexpr (std::is_same_v<Sample, float>)
+        return largest;
+    else
+        return std::nextafter(float(largest), INFINITY);
 }
 
 } // namespace
@@ -230,16 +217,8 @@ template <typename Sample> bool TruePeakLimiter::detect(const Sample* interleave
         Floats peaks[4] = {};
         for (const auto& signal : signal_)
             for (const auto& phase : interpolator_.phases) {
-                Floats sums[4] = {};
-                for (size_t t = 0; t < phase.coefficients.size(); ++t) {
-                    const float* x = &signal[history + first - size_t(phase.delays[t])];
-                    const float coefficient = phase.coefficients[t];
-                    for (int v = 0; v < 4; ++v) {
-                        Floats values;
-                        std::memcpy(&values, x + 4 * v, sizeof values);
-                        sums[v] += coefficient * values;
-                    }
-                }
+                Floats sums[4];
+                TruePeakInterpolator::sixteenOutputs(phase, &signal[history + first], sums);
                 for (int v = 0; v < 4; ++v) {
                     const Floats magnitudes = sums[v] < 0 ? -sums[v] : sums[v];
                     peaks[v] = magnitudes > peaks[v] ? magnitudes : peaks[v];

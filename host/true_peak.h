@@ -19,6 +19,22 @@ struct TruePeakInterpolator {
         std::vector<float> coefficients;
         std::vector<int> delays; // in input frames
     };
+    using Floats = float __attribute__((vector_size(16)));
+
+    // A phase's outputs for sixteen input frames from `current` on, in four vectors of four: one channel's
+    // samples in a row, with historyFrames of them before `current`.
+    static void sixteenOutputs(const Phase& phase, const float* current, Floats (&sums)[4]) {
+        for (Floats& sum : sums) sum = Floats{};
+        for (size_t t = 0; t < phase.coefficients.size(); ++t) {
+            const float* x = current - phase.delays[t];
+            const float coefficient = phase.coefficients[t];
+            for (int v = 0; v < 4; ++v) {
+                Floats values;
+                __builtin_memcpy(&values, x + 4 * v, sizeof values);
+                sums[v] += coefficient * values;
+            }
+        }
+    }
     std::vector<Phase> phases;
     int factor = 1;
     int delayFrames = 0;
