@@ -135,11 +135,17 @@ private:
     ChunkThread<float> thread_;
 };
 
-// The number a parameter's display shows, for a parameter found by its name or the start of it.
-std::optional<double> displayedValue(Plugin& plugin, const std::string& name) {
+// The number a parameter's display shows, for a parameter found by its name or the start of it; at the
+// normalised value given, or as it stands.
+std::optional<double> displayedValue(Plugin& plugin, const std::string& name,
+                                     std::optional<float> normalised = std::nullopt) {
     try {
-        if (const auto number = parseDisplayNumber(plugin.parameterDisplay(findParameter(plugin, name))))
-            return number->value;
+        const int32_t index = findParameter(plugin, name);
+        const float current = plugin.parameter(index);
+        if (normalised) plugin.setParameter(index, *normalised);
+        const auto number = parseDisplayNumber(plugin.parameterDisplay(index));
+        if (normalised) plugin.setParameter(index, current);
+        if (number) return number->value;
     } catch (const ParameterError&) {
     }
     return std::nullopt;
@@ -538,6 +544,7 @@ RenderResult render(const RenderOptions& options, const std::atomic<bool>& stop)
     result.targetFromPlugin = result.target.has_value();
     if (!result.target) result.target = options.setup.target;
     result.noiseFloor = displayedValue(*plugin, "Noise Floor");
+    result.noiseFloorLowest = displayedValue(*plugin, "Noise Floor", 0.0f);
     result.outputFormat = describeFormat(format.format);
     result.formatNote = format.note;
 

@@ -75,7 +75,7 @@ struct RenderResult {
     // The plug-in's target loudness (or --target's when it has none) and its noise floor, before the render.
     std::optional<double> target;
     bool targetFromPlugin = false;
-    std::optional<double> noiseFloor;
+    std::optional<double> noiseFloor, noiseFloorLowest;
     std::optional<CeilingReport> ceiling;
     std::string outputFormat;
     std::string formatNote; // why the sample format is not the input's

@@ -236,6 +236,8 @@ int run(int argc, char** argv) {
     auto& options = command.render;
     if (!command.pluginGiven) options.setup.plugin = defaultPlugin();
     if (command.listParams) {
+        if (options.setup.saveState && !command.files.empty())
+            host::checkOutputPath(*options.setup.saveState, &command.files[0]);
         listParameters(command);
         return 0;
     }

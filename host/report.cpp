@@ -86,7 +86,8 @@ std::optional<double> deviation(const RenderResult& result) {
 std::string missCause(const RenderResult& result) {
     if (!std::isfinite(result.input.integrated)) return "the input is silent";
     if (result.noiseFloor && result.input.truePeak < *result.noiseFloor) {
-        const double suggested = std::max(-80.0, std::floor(result.input.truePeak - 10.0));
+        const double suggested =
+            std::max(result.noiseFloorLowest.value_or(-INFINITY), std::floor(result.input.truePeak - 10.0));
         return "the input's peaks (" + number(result.input.truePeak, "%.1f") +
                " dBTP) stay below the Noise Floor (" + number(*result.noiseFloor, "%.0f") +
                " dBFS), so the gate never opens; set a lower floor, e.g. --set \"Noise Floor=" +
@@ -117,7 +118,7 @@ std::vector<std::string> warningsFor(const RenderResult& result) {
     if (result.clippedSamples && *result.clippedSamples > 0)
         warnings.push_back(std::to_string(*result.clippedSamples) +
                            " samples clipped at full scale in the output (" + result.outputFormat + ")" +
-                           (result.ceiling ? "" : " (the true-peak ceiling is off)"));
+                           (result.ceiling ? "" : "; the true-peak ceiling is off"));
     if (!result.target || result.frames == 0) return warnings;
     const auto missed = deviation(result);
     if (missed && std::abs(*missed) <= kTargetTolerance) return warnings;
