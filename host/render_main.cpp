@@ -236,8 +236,10 @@ int run(int argc, char** argv) {
     auto& options = command.render;
     if (!command.pluginGiven) options.setup.plugin = defaultPlugin();
     if (command.listParams) {
-        if (options.setup.saveState && !command.files.empty())
-            host::checkOutputPath(*options.setup.saveState, &command.files[0]);
+        if (options.setup.saveState && !command.files.empty()) {
+            const std::filesystem::path input = command.files[0];
+            host::checkOutputPath(*options.setup.saveState, &input);
+        }
         listParameters(command);
         return 0;
     }
