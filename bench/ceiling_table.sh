@@ -36,5 +36,5 @@ for programme in speech interview noisy-speech podcast pop piano; do
 done
 if [ "${2:-}" = "--cost" ]; then
     echo
-    "$build/bench/vandrel2_ceiling_bench" --benchmark_min_time=1 | sed -n '/^programme/,$p'
+    "$build/bench/vandrel2_ceiling_bench" --benchmark_min_time=1 2>/dev/null | sed -n '/^programme/,$p'
 fi

@@ -67,12 +67,13 @@ struct RenderResult {
     int32_t latency = 0; // as the plug-in reported it
     bool latencyCompensated = true;
     double seconds = 0.0; // wall-clock time of the render
-    // Measured on the samples as the output file holds them.
+    // The output measured on the samples as its file holds them.
     LoudnessSummary input;
     LoudnessSummary output;
     std::vector<double> inputShortTerm;
     std::vector<double> outputShortTerm;
-    // The plug-in's target loudness (or --target's when it has none) and its noise floor, before the render.
+    // The plug-in's target loudness (or --target's when it has none), its noise floor and the lowest floor it
+    // takes, before the render.
     std::optional<double> target;
     bool targetFromPlugin = false;
     std::optional<double> noiseFloor, noiseFloorLowest;

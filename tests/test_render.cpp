@@ -972,8 +972,8 @@ TEST_F(RenderVandrel, StatesAreCheckedBeforeRenderingAndNeverWrittenOverTheInput
                   "is not a Vandrel 2 state", files);
     expectFailure({file("in.wav"), out, "--load-state", file("folder.state")}, "folder.state", "is a folder",
                   files);
-    expectFailure({"--list-params", file("in.wav"), "--save-state", file("in.wav")}, "in.wav", "is the input file",
-                  files);
+    expectFailure({"--list-params", file("in.wav"), "--save-state", file("in.wav")}, "in.wav",
+                  "is the input file", files);
     for (const char* option : {"--save-state", "--json", "--plot"}) {
         expectFailure({file("in.wav"), out, option, file("in.wav")}, "in.wav", "is the input file", files);
         expectFailure({file("in.wav"), out, option, out}, "out.wav", "is the output file", files);
