@@ -207,6 +207,8 @@ TEST(TruePeakLimiter, ChangesOnlyTheNeighbourhoodOfAPeakWithASmoothRampAndKeepsT
         limited(std::vector<double>(input.begin(), input.end()), 2, kRate, -1.0);
     const auto latency = size_t(host::TruePeakLimiter(2, kRate, -1.0).latency());
     EXPECT_LT(latency, size_t(0.01 * kRate)); // a few milliseconds
+    // Whatever pieces the samples come in.
+    EXPECT_EQ(floats, limited(input, 2, kRate, -1.0, 7));
 
     // The gain at each frame, from the left channel where its sample is large enough to tell.
     double deepest = 1.0, steepest = 0.0, previous = 1.0;
