@@ -327,7 +327,7 @@ TEST_F(EditorWindow, PointerEventsMoveSlidersAndTogglesAndTheHostHearsOfEachEdit
     // The host closes the editor in the middle of the drag: the edit ends, and a window opened again does
     // not go on dragging.
     plugin->closeEditor();
-    EXPECT_EQ(plugin->calls().edits().back(), End(13));
+    EXPECT_EQ(plugin->calls().edits(), (std::vector<host::HostEdit>{Begin(13), Automate(13, 1.0f), End(13)}));
     Button(false);
     ASSERT_TRUE(plugin->openEditor(ParentHandle()));
     Idle(100);
