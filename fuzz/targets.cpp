@@ -122,6 +122,89 @@ intptr_t RestoreChunk(LevelerInstance& plugin, const uint8_t* data, size_t size)
     return plugin.Dispatch(vst2::effSetChunk, 0, static_cast<intptr_t>(size), copy.get());
 }
 
+// A value of the kind the next byte chooses, from `low` to `high` or one that hosts and damaged files
+// produce: beyond the range, +-1e30, subnormal, NaN or infinite, any bit pattern, the float extremes.
+float AnyValue(ByteReader& input, double low, double high) {
+    const uint8_t kind = input.Byte();
+    const bool up = kind & 0x80;
+    const double unit = input.Word() / 65535.0;
+    switch (kind % 8) {
+    case 0:
+        return float(low + unit * (high - low));
+    case 1:
+        return float(up ? high + unit * 1000 : low - unit * 1000);
+    case 2:
+        return up ? 1e30f : -1e30f;
+    case 3:
+        return std::numeric_limits<float>::denorm_min() * float(unit * 65535) * (up ? 1.0f : -1.0f);
+    case 4:
+        return up ? std::numeric_limits<float>::quiet_NaN()
+                  : (kind & 0x40 ? 1.0f : -1.0f) * std::numeric_limits<float>::infinity();
+    case 5:
+        return input.Take<float>();
+    case 6:
+        return up ? std::numeric_limits<float>::max() : std::numeric_limits<float>::lowest();
+    default:
+        return float(up ? high : low);
+    }
+}
+
+// A state chunk of up to 69 values: the sentinel (or, now and then, not) and slider entries from 1 on, each
+// of any kind around its parameter's range.
+std::vector<uint8_t> AnyChunk(ByteReader& input) {
+    const uint8_t layout = input.Byte();
+    std::vector<float> values(layout % 70);
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i == 0 && !(layout & 0x80)) {
+            values[i] = -1000.0f;
+            continue;
+        }
+        const int32_t parameter = leveler::ParameterIndexOfSlider(int32_t(i));
+        const double low = parameter < 0 ? 0 : leveler::kParameters[parameter].Lowest();
+        const double high = parameter < 0 ? 1 : leveler::kParameters[parameter].Highest();
+        values[i] = AnyValue(input, low, high);
+    }
+    std::vector<uint8_t> bytes(values.size() * sizeof(float));
+    if (!bytes.empty()) std::memcpy(bytes.data(), values.data(), bytes.size());
+    return bytes;
+}
+
+// A block of programme a host would send: a tone of up to +6 dBFS with a little noise, and its inverse at
+// half the level.
+template <typename Sample>
+void RunCleanBlock(LevelerInstance& plugin, ByteReader& input, size_t frames, double rate, bool inPlace,
+                   OutputBound& bound) {
+    std::vector<Sample> left(frames), right(frames);
+    const double amplitude = input.Byte() / 128.0;
+    const double w = 2 * 3.141592653589793 * (20 + 80 * input.Byte()) / rate;
+    uint32_t noise = input.Byte();
+    for (size_t i = 0; i < left.size(); ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        const double wobble = (double(noise >> 8) / double(1u << 24) - 0.5) * 0.02;
+        left[i] = Sample(amplitude * (std::sin(w * double(i)) + wobble));
+        right[i] = Sample(-left[i] * 0.5);
+    }
+    RunBlock(plugin, left, right, inPlace, bound);
+}
+
+// A block of raw bit patterns from the input: any float or double at all, NaN, infinities and subnormals.
+template <typename Sample>
+void RunRawBlock(LevelerInstance& plugin, ByteReader& input, size_t frames, bool inPlace,
+                 OutputBound& bound) {
+    std::vector<Sample> left(frames), right(frames);
+    for (size_t i = 0; i < frames; ++i) {
+        left[i] = input.Take<Sample>();
+        right[i] = input.Take<Sample>();
+    }
+    RunBlock(plugin, left, right, inPlace, bound);
+}
+
+// Silence long enough for the gate to close and the automatic threshold to act.
+void RunSilence(LevelerInstance& plugin, size_t frames, OutputBound& bound) {
+    std::vector<float> left(frames), right(frames);
+    RunBlock(plugin, left, right, false, bound);
+}
+
 } // namespace
 
 int ChunkRestore(const uint8_t* data, size_t size) {
@@ -235,39 +318,23 @@ int ProcessAudio(const uint8_t* data, size_t size) {
     vst2::AEffect* record = plugin.Record();
     OutputBound bound;
 
-    // Raw bit patterns: any float or double at all, NaN, infinities and denormals included.
-    auto samples = [&]<typename Sample>(std::vector<Sample>& left, std::vector<Sample>& right) {
-        for (size_t i = 0; i < left.size(); ++i) {
-            left[i] = input.Take<Sample>();
-            right[i] = input.Take<Sample>();
-        }
-    };
     for (int step = 0; step < 64 && !input.Empty(); ++step) {
         const uint8_t op = input.Byte();
         switch (op % 5) {
-        case 0: {
-            std::vector<float> left(input.Word() % 1025), right(left.size());
-            samples(left, right);
-            RunBlock(plugin, left, right, op & 0x80, bound);
+        case 0:
+            RunRawBlock<float>(plugin, input, input.Word() % 1025, op & 0x80, bound);
             break;
-        }
-        case 1: {
-            std::vector<double> left(input.Word() % 513), right(left.size());
-            samples(left, right);
-            RunBlock(plugin, left, right, op & 0x80, bound);
+        case 1:
+            RunRawBlock<double>(plugin, input, input.Word() % 513, op & 0x80, bound);
             break;
-        }
         case 2: {
             const int32_t index = input.Byte() % plugin.ParameterCount();
             record->setParameter(record, index, float(input.Word()) / 65535.0f);
             break;
         }
-        case 3: {
-            // Silence long enough for the gate to close.
-            std::vector<float> left(input.Word() % 8193), right(left.size());
-            RunBlock(plugin, left, right, false, bound);
+        case 3:
+            RunSilence(plugin, input.Word() % 8193, bound);
             break;
-        }
         default:
             plugin.Suspend();
             plugin.SetSampleRate(AnyRate(input));
@@ -277,71 +344,6 @@ int ProcessAudio(const uint8_t* data, size_t size) {
     }
     return 0;
 }
-
-namespace {
-
-// A value of the kind the next byte chooses, from `low` to `high` or one that hosts and damaged files
-// produce: beyond the range, +-1e30, subnormal, NaN or infinite, any bit pattern, the float extremes.
-float AnyValue(ByteReader& input, double low, double high) {
-    const uint8_t kind = input.Byte();
-    const bool up = kind & 0x80;
-    const double unit = input.Word() / 65535.0;
-    switch (kind % 8) {
-    case 0:
-        return float(low + unit * (high - low));
-    case 1:
-        return float(up ? high + unit * 1000 : low - unit * 1000);
-    case 2:
-        return up ? 1e30f : -1e30f;
-    case 3:
-        return std::numeric_limits<float>::denorm_min() * float(unit * 65535) * (up ? 1.0f : -1.0f);
-    case 4:
-        return up ? std::numeric_limits<float>::quiet_NaN()
-                  : (kind & 0x40 ? 1.0f : -1.0f) * std::numeric_limits<float>::infinity();
-    case 5:
-        return input.Take<float>();
-    case 6:
-        return up ? std::numeric_limits<float>::max() : std::numeric_limits<float>::lowest();
-    default:
-        return float(up ? high : low);
-    }
-}
-
-// A state chunk of up to 69 values: the sentinel (or, now and then, not) and slider entries from 1 on, each
-// of any kind around its parameter's range.
-std::vector<uint8_t> AnyChunk(ByteReader& input) {
-    const uint8_t layout = input.Byte();
-    std::vector<float> values(layout % 70);
-    for (size_t i = 0; i < values.size(); ++i) {
-        if (i == 0 && !(layout & 0x80)) {
-            values[i] = -1000.0f;
-            continue;
-        }
-        const int32_t parameter = leveler::ParameterIndexOfSlider(int32_t(i));
-        const double low = parameter < 0 ? 0 : leveler::kParameters[parameter].Lowest();
-        const double high = parameter < 0 ? 1 : leveler::kParameters[parameter].Highest();
-        values[i] = AnyValue(input, low, high);
-    }
-    std::vector<uint8_t> bytes(values.size() * sizeof(float));
-    if (!bytes.empty()) std::memcpy(bytes.data(), values.data(), bytes.size());
-    return bytes;
-}
-
-// Programme a host would send: a tone of up to +6 dBFS with a little noise, or its inverse.
-template <typename Sample>
-void CleanSignal(ByteReader& input, std::vector<Sample>& left, std::vector<Sample>& right, double rate) {
-    const double amplitude = input.Byte() / 128.0;
-    const double w = 2 * 3.141592653589793 * (20 + 80 * input.Byte()) / rate;
-    uint32_t noise = input.Byte();
-    for (size_t i = 0; i < left.size(); ++i) {
-        noise = noise * 1664525u + 1013904223u;
-        const double wobble = (double(noise >> 8) / double(1u << 24) - 0.5) * 0.02;
-        left[i] = Sample(amplitude * (std::sin(w * double(i)) + wobble));
-        right[i] = Sample(-left[i] * 0.5);
-    }
-}
-
-} // namespace
 
 int MixedTraffic(const uint8_t* data, size_t size) {
     ByteReader input(data, size);
@@ -373,39 +375,23 @@ int MixedTraffic(const uint8_t* data, size_t size) {
         }
         case 3: {
             const size_t frames = input.Word() % 4097;
-            if (wide) {
-                std::vector<double> left(frames), right(frames);
-                CleanSignal(input, left, right, rate);
-                RunBlock(plugin, left, right, op & 0x40, bound);
-            } else {
-                std::vector<float> left(frames), right(frames);
-                CleanSignal(input, left, right, rate);
-                RunBlock(plugin, left, right, op & 0x40, bound);
-            }
+            if (wide)
+                RunCleanBlock<double>(plugin, input, frames, rate, op & 0x40, bound);
+            else
+                RunCleanBlock<float>(plugin, input, frames, rate, op & 0x40, bound);
             break;
         }
         case 4: {
-            // Any bit patterns: NaN, infinities, subnormals and the largest numbers included.
             const size_t frames = input.Word() % 257;
-            if (wide) {
-                std::vector<double> left(frames), right(frames);
-                for (size_t i = 0; i < frames; ++i)
-                    left[i] = input.Take<double>(), right[i] = input.Take<double>();
-                RunBlock(plugin, left, right, op & 0x40, bound);
-            } else {
-                std::vector<float> left(frames), right(frames);
-                for (size_t i = 0; i < frames; ++i)
-                    left[i] = input.Take<float>(), right[i] = input.Take<float>();
-                RunBlock(plugin, left, right, op & 0x40, bound);
-            }
+            if (wide)
+                RunRawBlock<double>(plugin, input, frames, op & 0x40, bound);
+            else
+                RunRawBlock<float>(plugin, input, frames, op & 0x40, bound);
             break;
         }
-        case 5: {
-            // Silence long enough for the gate to close and the automatic threshold to act.
-            std::vector<float> left(input.Word() % 8193), right(left.size());
-            RunBlock(plugin, left, right, false, bound);
+        case 5:
+            RunSilence(plugin, input.Word() % 8193, bound);
             break;
-        }
         default:
             plugin.Suspend();
             rate = AnyRate(input);
