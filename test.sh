@@ -8,14 +8,12 @@ scripts/ensure_packages.sh
 jobs=$(nproc)
 # The editor tests need an X server; Xvfb gives every run its own.
 with_x() { xvfb-run -a -s "-screen 0 1280x1024x24" "$@"; }
-# Xvfb now and then refuses a connection under load; a test that fails is given one more run.
-retry="--repeat until-pass:2"
 step() { echo "=== $* (at ${SECONDS} s)"; }
 
 step "build/: build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
-with_x ctest --test-dir build --output-on-failure -j"$jobs" $retry
+with_x ctest --test-dir build --output-on-failure -j"$jobs"
 
 step "soak, two minutes of programme"
 build/bench/vandrel2_soak --minutes 2
@@ -23,7 +21,7 @@ build/bench/vandrel2_soak --minutes 2
 step "build-asan/: the whole suite under ASan and UBSan"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANDREL_SANITIZE=address >/dev/null
 cmake --build build-asan -j"$jobs"
-with_x ctest --test-dir build-asan --output-on-failure -j"$jobs" $retry
+with_x ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 step "build-tsan/: thread stress test and the renderer's threads under TSan"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANDREL_SANITIZE=thread >/dev/null

@@ -5,6 +5,8 @@
 
 #include <cmath>
 
+using namespace leveler;
+
 namespace {
 
 // String ids the leveler's reset registers.
@@ -30,18 +32,16 @@ constexpr double kConfigImage = 2;
 constexpr double kBold = 'b';
 
 struct SliderLayout {
-    double x, yOffset, min, max, step, defaultValue, unit, label;
+    double x, yOffset, unit, label;
     int32_t slider; // the slider whose copy the control edits and whose value it writes
 };
 
-// Main page, then configuration page. The panel's own ranges and steps, not the registered ones.
+// Main page, then configuration page. Ranges, steps and defaults are the parameter table's panel columns.
 constexpr SliderLayout kSliderLayout[PanelState::kSliders] = {
-    {90, 0, -20, 20, 0.25, 0, 10004, 10005, 1},  {90, 50, -46, 0, 0.5, -23, 10006, 10007, 2},
-    {90, 100, -80, 0, 1, -40, 10008, 10009, 3},  {90, 150, 20, 2000, 10, 500, 10010, 10011, 4},
-    {90, 200, -6, 6, 0.25, 0, 10012, 10013, 20}, {111, -28, 0, 20, 1, 10, 10017, 10018, 10},
-    {111, 12, 0, 20, 1, 0, 10019, 10020, 11},    {111, 52, 0, 20, 1, 10, 10021, 10022, 12},
-    {111, 92, 0, 20, 1, 10, 10023, 10024, 13},   {111, 132, 0, 20, 1, 20, 10025, 10026, 14},
-    {111, 172, 0, 20, 1, 20, 10027, 10028, 15},  {111, 212, 0, 1, 0.1, 0, 10029, 10030, 6},
+    {90, 0, 10004, 10005, 1},     {90, 50, 10006, 10007, 2},    {90, 100, 10008, 10009, 3},
+    {90, 150, 10010, 10011, 4},   {90, 200, 10012, 10013, 20},  {111, -28, 10017, 10018, 10},
+    {111, 12, 10019, 10020, 11},  {111, 52, 10021, 10022, 12},  {111, 92, 10023, 10024, 13},
+    {111, 132, 10025, 10026, 14}, {111, 172, 10027, 10028, 15}, {111, 212, 10029, 10030, 6},
 };
 constexpr double kSliderW = 250, kSliderH = 20;
 
@@ -51,6 +51,48 @@ constexpr double kToggleLabel[PanelState::kToggles] = {10014, 10016, 10015};
 constexpr double kToggleYOffset = 240;
 constexpr int32_t kAutomaticTrimSlider = 5;
 constexpr int32_t kAutomaticThresholdSlider = 7;
+
+constexpr bool EveryControlEditsAParameter() {
+    for (const SliderLayout& layout : kSliderLayout)
+        if (ParameterIndexOfSlider(layout.slider) < 0) return false;
+    return ParameterIndexOfSlider(kAutomaticTrimSlider) >= 0 &&
+           ParameterIndexOfSlider(kAutomaticThresholdSlider) >= 0;
+}
+static_assert(EveryControlEditsAParameter());
+
+const ParameterRow& RowOf(int32_t slider) {
+    return kParameters[ParameterIndexOfSlider(slider)];
+}
+
+// Tells the host of the user's edit of one slider on this frame: begun when the slider is taken hold of,
+// each value the user gives it while held, ended when let go.
+void ReportSliderEdit(THostLink* host, PanelState::TEdit& edit, const TSliderState& state, int32_t slider,
+                      double before, double value) {
+    const int32_t index = ParameterIndexOfSlider(slider);
+    if (IsZero(state.Armed)) {
+        if (!IsZero(edit.Open)) HostEndEdit(host, index);
+        edit.Open = 0;
+        return;
+    }
+    if (IsZero(edit.Open)) {
+        HostBeginEdit(host, index);
+        edit.Open = 1;
+        edit.Reported = before;
+    }
+    if (value != edit.Reported) {
+        HostParameterEdited(host, index, value);
+        edit.Reported = value;
+    }
+}
+
+// A click on a toggle is a whole edit: begun, reported and ended at once.
+void ReportToggleEdit(THostLink* host, int32_t slider, double before, double after) {
+    if (before == after) return;
+    const int32_t index = ParameterIndexOfSlider(slider);
+    HostBeginEdit(host, index);
+    HostParameterEdited(host, index, after);
+    HostEndEdit(host, index);
+}
 
 } // namespace
 
@@ -78,8 +120,9 @@ void TParvexEffect::DoGraphics() {
     if (IsZero(p.SetupDone)) {
         for (int i = 0; i < PanelState::kSliders; ++i) {
             const SliderLayout& s = kSliderLayout[i];
-            SetupSlider(*this, p.sliders[i], s.x, baseY + s.yOffset, kSliderW, kSliderH, s.min, s.max, s.step,
-                        s.defaultValue, kKnobImage, s.unit, s.label);
+            const ParameterRow& row = RowOf(s.slider);
+            SetupSlider(*this, p.sliders[i], s.x, baseY + s.yOffset, kSliderW, kSliderH, row.panel.minimum,
+                        row.panel.maximum, row.panel.step, row.defaultValue, kKnobImage, s.unit, s.label);
         }
         const TImageEntry& knob = FindImage(ToIndex(kKnobImage));
         for (int i = 0; i < PanelState::kToggles; ++i) {
@@ -102,22 +145,38 @@ void TParvexEffect::DoGraphics() {
         first = PanelState::kMainSliders;
         end = PanelState::kSliders;
     }
+    // Each control's value before and after this frame, for what the host is told.
+    double before[PanelState::kSliders] = {}, after[PanelState::kSliders] = {};
     for (int i = first; i < end; ++i) {
         const int32_t slider = kSliderLayout[i].slider;
-        store(slider, SliderControl(*this, p, p.sliders[i], p.sliderStates[i], sliderCopies[slider]));
+        before[i] = sliderCopies[slider];
+        after[i] = SliderControl(*this, p, p.sliders[i], p.sliderStates[i], sliderCopies[slider]);
+        store(slider, after[i]);
     }
 
-    store(kAutomaticTrimSlider,
-          ToggleControl(*this, p, p.toggles[kAutomaticTrim], p.toggleStates[kAutomaticTrim],
-                        sliderCopies[kAutomaticTrimSlider]));
+    const double trimBefore = sliderCopies[kAutomaticTrimSlider];
+    const double trimAfter =
+        ToggleControl(*this, p, p.toggles[kAutomaticTrim], p.toggleStates[kAutomaticTrim],
+                      sliderCopies[kAutomaticTrimSlider]);
+    store(kAutomaticTrimSlider, trimAfter);
     p.ConfigPage = ToggleControl(*this, p, p.toggles[kConfig], p.toggleStates[kConfig], p.ConfigToggle);
-    store(kAutomaticThresholdSlider,
-          ToggleControl(*this, p, p.toggles[kAutomaticThreshold], p.toggleStates[kAutomaticThreshold],
-                        sliderCopies[kAutomaticThresholdSlider]));
+    const double thresholdBefore = sliderCopies[kAutomaticThresholdSlider];
+    const double thresholdAfter =
+        ToggleControl(*this, p, p.toggles[kAutomaticThreshold], p.toggleStates[kAutomaticThreshold],
+                      sliderCopies[kAutomaticThresholdSlider]);
+    store(kAutomaticThresholdSlider, thresholdAfter);
 
     if (!IsZero(p.ControlsChanged)) {
         if (writeBack) ApplySliders();
         p.ControlsChanged = 0;
+    }
+    // The host hears of the edits once they are applied, so that a host echoing them back finds them set.
+    if (writeBack) {
+        for (int i = first; i < end; ++i)
+            ReportSliderEdit(Host, p.sliderEdits[i], p.sliderStates[i], kSliderLayout[i].slider, before[i],
+                             after[i]);
+        ReportToggleEdit(Host, kAutomaticTrimSlider, trimBefore, trimAfter);
+        ReportToggleEdit(Host, kAutomaticThresholdSlider, thresholdBefore, thresholdAfter);
     }
 
     p.MeterTop = 400;

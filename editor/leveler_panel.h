@@ -24,6 +24,12 @@ struct PanelState : TPanelInput {
     // Automatic Trim, Config, Automatic Threshold.
     TToggleRecord toggles[kToggles];
     TToggleState toggleStates[kToggles];
+    // Each slider's edit as the host hears of it: open from the frame that takes hold of the slider to the
+    // frame that lets go, with the value last reported.
+    struct TEdit {
+        SharedDouble Open, Reported;
+    };
+    TEdit sliderEdits[kSliders];
 
     // Between a reset and the first DoSlider the leveler's slider copies are all 0; frames then show the
     // controls but write nothing back, so defaults or a restored state survive.

@@ -26,6 +26,8 @@ public:
     virtual void EditorMouseMoved(double x, double y, int32_t buttons) = 0;
     virtual void EditorKeyDown(int32_t character, uint8_t modifier, uint8_t virtualKey) = 0;
     virtual void EditorKeyUp(int32_t character, uint8_t modifier, uint8_t virtualKey) = 0;
+    // The host closed the editor's window, perhaps in the middle of a drag whose release will never come.
+    virtual void EditorClosed() = 0;
 
 protected:
     ~TEditorHost() = default;

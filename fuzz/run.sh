@@ -5,10 +5,10 @@
 # that breaks a target lands in build-fuzz/crashes/<target>/ and belongs in fuzz/regressions/<target>/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:?usage: fuzz/run.sh SECONDS [chunk|parameters|format|process ...]}
+seconds=${1:?usage: fuzz/run.sh SECONDS [chunk|parameters|format|process|mixed ...]}
 shift
 targets=("$@")
-[[ ${#targets[@]} -gt 0 ]] || targets=(chunk parameters format process)
+[[ ${#targets[@]} -gt 0 ]] || targets=(chunk parameters format process mixed)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DFUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]/#/fuzz_}"

@@ -17,17 +17,21 @@ int ParameterCalls(const uint8_t* data, size_t size);
 int FormatText(const uint8_t* data, size_t size);
 // Blocks of any sample data on both paths, interleaved with host automation and restarts.
 int ProcessAudio(const uint8_t* data, size_t size);
+// All of the above a host may do, mixed: parameter values and whole chunks of any kind, clean and hostile
+// blocks on both paths, restarts at every sample rate hosts run at.
+int MixedTraffic(const uint8_t* data, size_t size);
 
 struct Target {
     const char* name; // also the folder of its corpus: fuzz/corpus/<name>
     int (*run)(const uint8_t* data, size_t size);
 };
 
-inline constexpr std::array<Target, 4> kTargets{{
+inline constexpr std::array<Target, 5> kTargets{{
     {"chunk", ChunkRestore},
     {"parameters", ParameterCalls},
     {"format", FormatText},
     {"process", ProcessAudio},
+    {"mixed", MixedTraffic},
 }};
 
 } // namespace fuzz

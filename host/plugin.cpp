@@ -47,6 +47,16 @@ void HostCallLog::record(int32_t opcode, int32_t index, float opt) {
         lastAutomatedIndex_.store(index, std::memory_order_relaxed);
         lastAutomatedValue_.store(opt, std::memory_order_relaxed);
     }
+    if (opcode == vst2::audioMasterAutomate || opcode == vst2::audioMasterBeginEdit ||
+        opcode == vst2::audioMasterEndEdit) {
+        const std::lock_guard<std::mutex> lock(editsMutex_);
+        edits_.push_back({opcode, index, opcode == vst2::audioMasterAutomate ? opt : 0.0f});
+    }
+}
+
+std::vector<HostEdit> HostCallLog::edits() const {
+    const std::lock_guard<std::mutex> lock(editsMutex_);
+    return edits_;
 }
 
 uint64_t HostCallLog::count(int32_t opcode) const {
@@ -59,6 +69,8 @@ void HostCallLog::clear() {
     total_.store(0, std::memory_order_relaxed);
     lastAutomatedIndex_.store(-1, std::memory_order_relaxed);
     lastAutomatedValue_.store(0.0f, std::memory_order_relaxed);
+    const std::lock_guard<std::mutex> lock(editsMutex_);
+    edits_.clear();
 }
 
 Plugin::Plugin(const std::filesystem::path& path, HostOptions options)
@@ -112,6 +124,9 @@ intptr_t Plugin::answer(int32_t opcode, int32_t index, intptr_t, void* ptr, floa
     switch (opcode) {
     case vst2::audioMasterVersion:
         return options_.versionAnswer;
+    case vst2::audioMasterAutomate:
+        if (options_.echoAutomation && effect_ != nullptr) effect_->setParameter(effect_, index, opt);
+        return 0;
     case vst2::audioMasterCurrentId:
         return effect_ != nullptr ? effect_->uniqueID : 0;
     case vst2::audioMasterGetTime:

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -20,6 +21,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// An edit the plug-in reported: audioMasterBeginEdit, audioMasterAutomate (with the normalised value) or
+// audioMasterEndEdit, for the parameter at `index`.
+struct HostEdit {
+    int32_t opcode = 0;
+    int32_t index = 0;
+    float value = 0;
+    bool operator==(const HostEdit&) const = default;
+};
+
 // What the host callback was asked, counted per opcode. The audio thread calls the callback too.
 class HostCallLog {
 public:
@@ -31,6 +41,8 @@ public:
     // Last audioMasterAutomate: parameter index and normalised value.
     int32_t lastAutomatedIndex() const { return lastAutomatedIndex_.load(std::memory_order_relaxed); }
     float lastAutomatedValue() const { return lastAutomatedValue_.load(std::memory_order_relaxed); }
+    // Every begin-edit, automate and end-edit so far, in order.
+    std::vector<HostEdit> edits() const;
     void clear();
 
 private:
@@ -39,6 +51,8 @@ private:
     std::atomic<uint64_t> total_{0};
     std::atomic<int32_t> lastAutomatedIndex_{-1};
     std::atomic<float> lastAutomatedValue_{0.0f};
+    mutable std::mutex editsMutex_; // taken for edit opcodes only, which never come from the audio thread
+    std::vector<HostEdit> edits_;
 };
 
 struct HostOptions {
@@ -46,6 +60,8 @@ struct HostOptions {
     intptr_t versionAnswer = 2400;
     double sampleRate = 44100.0;
     int32_t blockSize = 512;
+    // Like hosts that pass every value a plug-in automates straight back through setParameter.
+    bool echoAutomation = false;
 };
 
 class Plugin {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "editor/leveler_panel.h"
+#include "leveler/parameter_table.h"
 #include "leveler/state.h"
 #include "runtime/parvex.h"
 
@@ -10,9 +11,7 @@
 
 namespace leveler {
 
-// The slider numbers the leveler registers, in host parameter order.
-inline constexpr int32_t kSliderNumbers[] = {1, 2, 3, 4, 5, 6, 7, 10, 11, 12, 13, 14, 15, 20};
-inline constexpr int32_t kSliderCopyCount = 21;
+inline constexpr int32_t kSliderCopyCount = SliderNumberEnd();
 
 // Every script variable of the leveler; all zero after a reset. Values written on one thread and read on
 // another are Shared: the host's and the editor's threads run DoSlider, ApplySliders and DoInit (resume,

@@ -54,7 +54,7 @@ void SetLimits(Stage& stage, double cutDecibels, double boostDecibels, double ta
 
 void TParvexEffect::DoSlider() {
     RefreshHostValues();
-    for (const int32_t number : kSliderNumbers) sliderCopies[number] = SliderValues[number].Load();
+    for (const ParameterRow& row : kParameters) sliderCopies[row.slider] = SliderValues[row.slider].Load();
     panel.SliderCopiesRefreshed();
     ApplySliders();
 }

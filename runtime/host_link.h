@@ -44,6 +44,14 @@ public:
     virtual bool UpdateDisplay() = 0;
     virtual void SetInitialDelay(int32_t samples) = 0;
 
+    // Edits the user makes on the panel, so that the host records them like its own: BeginEdit when the
+    // user takes hold of the parameter at `index` (host order), ParameterEdited with each value it then
+    // takes (in the parameter's own units; a format that speaks another scale converts), EndEdit when the
+    // user lets go. Called on the editor's thread, never on the audio thread.
+    virtual void BeginEdit(int32_t index) = 0;
+    virtual void ParameterEdited(int32_t index, double value) = 0;
+    virtual void EndEdit(int32_t index) = 0;
+
     // Editor.
     virtual void InvalidateEditor() = 0;
     virtual bool GetEditorSize(int32_t& width, int32_t& height) = 0;
@@ -77,3 +85,6 @@ double HostPosition(THostLink* host);
 double HostTempoAndSignature(THostLink* host, double* tempo, double* numerator, double* denominator);
 bool HostUpdateDisplay(THostLink* host);
 double HostSetLatency(THostLink* host, int32_t samples);
+void HostBeginEdit(THostLink* host, int32_t index);
+void HostParameterEdited(THostLink* host, int32_t index, double value);
+void HostEndEdit(THostLink* host, int32_t index);

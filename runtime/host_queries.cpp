@@ -54,3 +54,13 @@ double HostSetLatency(THostLink* host, int32_t samples) {
     host->SetInitialDelay(samples);
     return 1;
 }
+
+void HostBeginEdit(THostLink* host, int32_t index) {
+    if (host) host->BeginEdit(index);
+}
+void HostParameterEdited(THostLink* host, int32_t index, double value) {
+    if (host) host->ParameterEdited(index, value);
+}
+void HostEndEdit(THostLink* host, int32_t index) {
+    if (host) host->EndEdit(index);
+}

@@ -135,10 +135,7 @@ int32_t ProgramNameIndexed(CVeST*, int32_t, int32_t, char*) {
 
 double ParameterGet(CVeST* wrapper, int32_t index) {
     const TSlider* slider = SliderAt(wrapper, index);
-    if (!slider) return 0;
-    const double range = slider->maximum - slider->minimum;
-    if (range == 0) return 0;
-    return (SliderValue(*EffectOf(wrapper), *slider) - slider->minimum) / range;
+    return slider ? NormalisedValue(*slider, SliderValue(*EffectOf(wrapper), *slider)) : 0;
 }
 
 void ParameterSet(CVeST* wrapper, int32_t index, double normalised) {
@@ -146,6 +143,12 @@ void ParameterSet(CVeST* wrapper, int32_t index, double normalised) {
     if (!slider || !std::isfinite(normalised)) return;
     TParvex& effect = *EffectOf(wrapper);
     if (slider->number < 0 || slider->number >= CParvexSliders::kSliderCount) return;
+    // Beyond 0 to 1 a host asks for a setting the slider does not have (1e30 would make a trim of 4e30 dB).
+    normalised = std::clamp(normalised, 0.0, 1.0);
+    // What the host reads now, sent back (as hosts echo the edits they are told of), is no change: the
+    // panel's finer steps and its wider ranges stay as the user set them.
+    const double current = effect.SliderValues[slider->number].Load();
+    if (static_cast<float>(normalised) == static_cast<float>(NormalisedValue(*slider, current))) return;
     const double value = slider->minimum + normalised * (slider->maximum - slider->minimum);
     double stepped = value;
     if (slider->step != 0) {
@@ -153,7 +156,7 @@ void ParameterSet(CVeST* wrapper, int32_t index, double normalised) {
         const double q = (value + slider->step * 0.5) / slider->step;
         stepped = std::floor(q) * slider->step;
     }
-    const double change = stepped - effect.SliderValues[slider->number].Load();
+    const double change = stepped - current;
     if (change > -0.00001 && change < 0.00001) return;
     effect.SliderValues[slider->number] = stepped;
     if (slider->boundVariable) *slider->boundVariable = stepped;
@@ -247,6 +250,13 @@ int32_t ChunkSet(CVeST* wrapper, const void* data, int32_t byteCount, bool isPre
 }
 
 } // namespace
+
+double NormalisedValue(const TSlider& slider, double value) {
+    const double range = slider.maximum - slider.minimum;
+    if (range == 0) return 0;
+    const double share = (value - slider.minimum) / range;
+    return std::isnan(share) ? 0 : std::clamp(share, 0.0, 1.0);
+}
 
 VeSTCallbacks MakeVeSTCallbacks() {
     VeSTCallbacks table{};

@@ -15,7 +15,7 @@ VSTGUI::CKeyCode ToolkitKey(const vst2::VstKeyCode& key) {
 } // namespace
 
 CVeSTEditorAdapter::CVeSTEditorAdapter(TEditorHost* host, int32_t width, int32_t height)
-    : editor_(host, width, height) {}
+    : host_(host), editor_(host, width, height) {}
 
 bool CVeSTEditorAdapter::getRect(vst2::ERect** rect) {
     VSTGUI::Rect16* own = nullptr;
@@ -30,7 +30,9 @@ bool CVeSTEditorAdapter::open(void* parentWindow) {
 }
 
 void CVeSTEditorAdapter::close() {
+    const bool wasOpen = editor_.getFrame() != nullptr;
     editor_.close();
+    if (wasOpen) host_->EditorClosed();
 }
 
 void CVeSTEditorAdapter::idle() {

@@ -23,6 +23,7 @@ public:
     CVeSTEditor& Editor() { return editor_; }
 
 private:
+    TEditorHost* host_; // not owned
     CVeSTEditor editor_;
     vst2::ERect rect_{};
 };

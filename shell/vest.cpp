@@ -129,3 +129,17 @@ bool CVeST::UpdateDisplay() {
 void CVeST::SetInitialDelay(int32_t samples) {
     setInitialDelay(samples);
 }
+
+void CVeST::BeginEdit(int32_t index) {
+    callHost(vst2::audioMasterBeginEdit, index);
+}
+void CVeST::ParameterEdited(int32_t index, double value) {
+    if (!effect_ || index < 0 || static_cast<size_t>(index) >= effect_->Sliders.size()) return;
+    // Normalised exactly as getParameter answers, so that a host echoing it back finds no change.
+    const TSlider& slider = effect_->Sliders[static_cast<size_t>(index)];
+    callHost(vst2::audioMasterAutomate, index, 0, nullptr,
+             static_cast<float>(NormalisedValue(slider, value)));
+}
+void CVeST::EndEdit(int32_t index) {
+    callHost(vst2::audioMasterEndEdit, index);
+}

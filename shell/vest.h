@@ -58,6 +58,10 @@ public:
     bool GetTime(int32_t filter, THostTime& time) override;
     bool UpdateDisplay() override;
     void SetInitialDelay(int32_t samples) override;
+    // The panel's edits as VST 2.4 reports them: begin-edit, automate with the normalised value, end-edit.
+    void BeginEdit(int32_t index) override;
+    void ParameterEdited(int32_t index, double value) override;
+    void EndEdit(int32_t index) override;
 
     // THostLink: editor and drawing surface.
     void InvalidateEditor() override;
@@ -82,6 +86,7 @@ public:
     void EditorMouseMoved(double x, double y, int32_t buttons) override;
     void EditorKeyDown(int32_t character, uint8_t modifier, uint8_t virtualKey) override;
     void EditorKeyUp(int32_t character, uint8_t modifier, uint8_t virtualKey) override;
+    void EditorClosed() override;
 
 private:
     CVeST(TParvex* effect, const VeSTCallbacks& callbacks, vst2::HostCallback audioMaster,

@@ -1,6 +1,7 @@
 // The editor and drawing-surface side of the wrapper.
 #include "shell/vest.h"
 
+#include "runtime/parvex.h"
 #include "shell/editor_factory.h"
 
 void CVeST::DrawWith(VSTGUI::CDrawContext* context, double width, double height) {
@@ -42,6 +43,17 @@ void CVeST::EditorMouseUp(double x, double y, int32_t buttons) {
 void CVeST::EditorMouseMoved(double x, double y, int32_t buttons) {
     if (callbacks_.MouseMove) callbacks_.MouseMove(this, x, y, buttons);
 }
+
+// The panel lets go of whatever the pointer held, in a frame that draws nothing, so that a drag ends and the
+// host hears the end of the edit now rather than when the editor opens again.
+void CVeST::EditorClosed() {
+    if (!effect_) return;
+    EditorMouseUp(effect_->MouseX, effect_->MouseY, 0);
+    int32_t width = 0, height = 0;
+    GetEditorSize(width, height);
+    DrawWith(nullptr, width, height);
+}
+
 void CVeST::EditorKeyDown(int32_t character, uint8_t modifier, uint8_t virtualKey) {
     if (callbacks_.KeyDown) callbacks_.KeyDown(this, character, modifier, virtualKey);
 }

@@ -98,6 +98,7 @@ protected:
 
         host::HostOptions options;
         options.sampleRate = 48000;
+        options.echoAutomation = true; // the hardest kind of host for the panel's own steps and ranges
         plugin = std::make_unique<host::Plugin>(VANDREL_PLUGIN_PATH, options);
         plugin->open();
         plugin->resume();
@@ -247,15 +248,45 @@ TEST_F(EditorWindow, TheWindowShowsWhatTheHeadlessPanelDraws) {
     plugin->closeEditor();
 }
 
-TEST_F(EditorWindow, PointerEventsMoveSlidersAndTogglesSeenThroughTheDispatcher) {
+namespace host {
+void PrintTo(const HostEdit& edit, std::ostream* out) {
+    *out << "{opcode " << edit.opcode << ", index " << edit.index << ", value " << edit.value << "}";
+}
+} // namespace host
+
+namespace {
+
+host::HostEdit Begin(int32_t index) {
+    return {vst2::audioMasterBeginEdit, index, 0};
+}
+host::HostEdit Automate(int32_t index, float value) {
+    return {vst2::audioMasterAutomate, index, value};
+}
+host::HostEdit End(int32_t index) {
+    return {vst2::audioMasterEndEdit, index, 0};
+}
+
+} // namespace
+
+// Each edit reaches the host as a VST 2.4 plug-in reports it (begin, automate with each new value, end), and
+// the host, which echoes every value back, sees the panel's value.
+TEST_F(EditorWindow, PointerEventsMoveSlidersAndTogglesAndTheHostHearsOfEachEdit) {
     ASSERT_TRUE(plugin->openEditor(ParentHandle()));
     Idle(100);
     EXPECT_EQ(plugin->parameterDisplay(1), "-23.00");
     EXPECT_FLOAT_EQ(plugin->parameter(4), 1.0f) << "Automatic Trim starts on";
 
-    // Target (x 90, y 140, -46..0 LUFS): press three quarters along the track, drag out of the window to
-    // the right, then back to a quarter, below the slider.
+    // Target (x 90, y 140, -46..0 LUFS in the panel's steps of 0.5; the host's are 1): a tap three quarters
+    // along the track, then a press there, a drag out of the window to the right and back to a quarter,
+    // below the slider.
     MoveTo(90 + 16 + 162, 150);
+    XTestFakeButtonEvent(display, 1, True, CurrentTime);
+    XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    XSync(display, False);
+    Idle(200);
+    EXPECT_EQ(plugin->parameterDisplay(1), "-11.50") << "the echo moved nothing";
+    EXPECT_EQ(plugin->calls().edits(), (std::vector<host::HostEdit>{Begin(1), Automate(1, 0.75f), End(1)}));
+    plugin->calls().clear();
     Button(true);
     EXPECT_EQ(plugin->parameterDisplay(1), "-11.50");
     MoveTo(600, 150); // outside the editor and its parent: the grab keeps the drag going
@@ -265,9 +296,14 @@ TEST_F(EditorWindow, PointerEventsMoveSlidersAndTogglesSeenThroughTheDispatcher)
     MoveTo(90 + 16 + 200, 150); // released: moves do nothing
     EXPECT_EQ(plugin->parameterDisplay(1), "-34.50");
     EXPECT_FLOAT_EQ(plugin->parameter(1), 0.25f);
+    EXPECT_EQ(plugin->calls().edits(),
+              (std::vector<host::HostEdit>{Begin(1), Automate(1, 1.0f), Automate(1, 0.25f), End(1)}));
+    plugin->calls().clear();
 
     Click(62, 346); // Automatic Trim
     EXPECT_FLOAT_EQ(plugin->parameter(4), 0.0f);
+    EXPECT_EQ(plugin->calls().edits(), (std::vector<host::HostEdit>{Begin(4), Automate(4, 0.0f), End(4)}));
+    plugin->calls().clear();
 
     // Config, then Fast Gain (x 111, y 102, 0..20 dB; parameter 8) pressed at the track's end.
     const float fastGain = plugin->parameter(8);
@@ -278,6 +314,26 @@ TEST_F(EditorWindow, PointerEventsMoveSlidersAndTogglesSeenThroughTheDispatcher)
     EXPECT_FLOAT_EQ(fastGain, 0.0f);
     EXPECT_FLOAT_EQ(plugin->parameter(8), 1.0f);
     EXPECT_EQ(plugin->parameterDisplay(8), "20.00");
+    EXPECT_EQ(plugin->calls().edits(), (std::vector<host::HostEdit>{Begin(8), Automate(8, 1.0f), End(8)}));
+    plugin->calls().clear();
+
+    // Back to the main page: Output Trim (x 90, y 290) reaches 6 dB on the panel, 3 for the host.
+    Click(328, 346);
+    MoveTo(90 + 16 + 216, 300);
+    Button(true);
+    EXPECT_EQ(plugin->parameterDisplay(13), "6.00");
+    EXPECT_EQ(plugin->calls().edits(), (std::vector<host::HostEdit>{Begin(13), Automate(13, 1.0f)}))
+        << "never beyond 1";
+    // The host closes the editor in the middle of the drag: the edit ends, and a window opened again does
+    // not go on dragging.
+    plugin->closeEditor();
+    EXPECT_EQ(plugin->calls().edits(), (std::vector<host::HostEdit>{Begin(13), Automate(13, 1.0f), End(13)}));
+    Button(false);
+    ASSERT_TRUE(plugin->openEditor(ParentHandle()));
+    Idle(100);
+    MoveTo(90 + 16 + 108, 300);
+    EXPECT_EQ(plugin->parameterDisplay(13), "6.00");
+    EXPECT_EQ(plugin->calls().edits().size(), 3u);
     plugin->closeEditor();
 }
 

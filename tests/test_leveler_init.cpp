@@ -156,8 +156,8 @@ TEST(LevelerParameters, DefaultsAt48000) {
     EXPECT_EQ(e.mediumCutDb, 10);
     EXPECT_EQ(e.mediumBoostDb, 10);
     // The slider copies follow SliderValues.
-    for (const int32_t number : leveler::kSliderNumbers)
-        EXPECT_EQ(e.sliderCopies[number], e.SliderValues[number]) << "slider " << number;
+    for (const leveler::ParameterRow& row : leveler::kParameters)
+        EXPECT_EQ(e.sliderCopies[row.slider], e.SliderValues[row.slider]) << row.name;
 }
 
 TEST(LevelerParameters, HighPassAtHalfAmount) {

@@ -113,18 +113,27 @@ TEST(LevelerState, TwoRestoresRunInitOnce) {
     EXPECT_EQ(rig.effect.latency, 5037);
 }
 
-TEST(LevelerState, OutOfRangeValuesTravelAsTheyAre) {
+// A restored setting stays within what the host or the panel can set (the wider of the two ranges);
+// entries that are no parameter travel as they are.
+TEST(LevelerState, RestoredSettingsStayWithinWhatTheHostOrThePanelCanSet) {
     StateRig rig;
-    rig.effect.SliderValues[1] = 27.5;
+    rig.effect.SliderValues[1] = 27.5; // the automatic trim may drift beyond the range
     rig.effect.SliderValues[3] = -95;
+    rig.effect.SliderValues[4] = 1e30;
+    rig.effect.SliderValues[6] = -0.5;
+    rig.effect.SliderValues[20] = 5.75; // the panel's Output Trim reaches 6 dB, the host's 3
     rig.effect.SliderValues[64] = 3;
     const std::vector<float> saved = rig.Save();
-    EXPECT_EQ(saved[64], 3);
+    EXPECT_EQ(saved[1], 27.5f) << "saved as it is";
     StateRig other;
     other.Restore(saved);
-    EXPECT_EQ(other.effect.SliderValues[1], 27.5);
-    EXPECT_EQ(other.effect.SliderValues[3], -95);
+    EXPECT_EQ(other.effect.SliderValues[1], 20);
+    EXPECT_EQ(other.effect.SliderValues[3], -80);
+    EXPECT_EQ(other.effect.SliderValues[4], 2000);
+    EXPECT_EQ(other.effect.SliderValues[6], 0);
+    EXPECT_EQ(other.effect.SliderValues[20], 5.75);
     EXPECT_EQ(other.effect.SliderValues[64], 3);
+    EXPECT_DOUBLE_EQ(other.effect.inputTrimGain, 10) << "applied as limited";
 }
 
 TEST(LevelerState, NonFiniteValuesInAChunkAreIgnored) {

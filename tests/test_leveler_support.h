@@ -42,6 +42,10 @@ public:
         initialDelay = samples;
     }
 
+    void BeginEdit(int32_t) override {}
+    void ParameterEdited(int32_t, double) override {}
+    void EndEdit(int32_t) override {}
+
     void InvalidateEditor() override {}
     bool GetEditorSize(int32_t&, int32_t&) override { return false; }
     bool SetDrawMode(int32_t) override { return false; }

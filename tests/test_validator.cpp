@@ -2,6 +2,7 @@
 // block sizes, sample rates, both sample widths, parameters, state chunks, hostile input and host habits.
 // Every output must stay finite and bounded, and nothing may crash or leak.
 #include "host/plugin.h"
+#include "leveler/parameter_table.h"
 
 #include <gtest/gtest.h>
 
@@ -24,9 +25,7 @@ namespace {
 
 const std::filesystem::path kModule = VANDREL_PLUGIN_PATH;
 constexpr int32_t kParameterCount = 14;
-// Input trim, the three stages' boosts and the output trim at their largest come to 86 dB; 100 dB leaves
-// room for the automatic trim's drift.
-constexpr double kLargestGain = 1e5;
+const double kLargestGain = leveler::LargestGainAllowed();
 
 struct SliderRange {
     double minimum, maximum, step;
@@ -205,22 +204,26 @@ intptr_t RestoreAndFree(host::Plugin& plugin, const std::vector<uint8_t>& bytes)
     return answer;
 }
 
-// Every parameter reads back finite, with a terminated name and a display text that shows its value.
+// Every parameter reads back within 0 to 1, with a terminated name and a display text that shows the value
+// applied: the same value, or (for a value the panel or the automatic controls took beyond the range) one
+// beyond the end the host reads.
 void ExpectReadableParameters(host::Plugin& plugin) {
     for (int32_t i = 0; i < kParameterCount; ++i) {
         SCOPED_TRACE("parameter " + std::to_string(i));
         const float normalised = plugin.parameter(i);
-        ASSERT_TRUE(std::isfinite(normalised));
+        ASSERT_GE(normalised, 0.0f);
+        ASSERT_LE(normalised, 1.0f);
         EXPECT_FALSE(plugin.parameterName(i).empty());
         const std::string display = plugin.parameterDisplay(i);
         ASSERT_FALSE(display.empty());
         ASSERT_LT(display.size(), vst2::kParamTextCapacity);
-        // "%.2f" of the slider value, as far as it fits; the normalised value came through a 32-bit float.
+        // "%.2f" of the slider value; the normalised value came through a 32-bit float.
         const SliderRange& r = kRanges[i];
-        const double value = r.minimum + normalised * (r.maximum - r.minimum);
-        if (std::fabs(value) < 1e6) {
-            EXPECT_NEAR(std::stod(display), value, 0.006 + 1.2e-7 * std::fabs(value - r.minimum));
-        }
+        const double shown = std::stod(display);
+        const double share = std::clamp((shown - r.minimum) / (r.maximum - r.minimum), 0.0, 1.0);
+        EXPECT_NEAR(normalised, share,
+                    (0.006 + 1.2e-7 * std::fabs(shown - r.minimum)) / (r.maximum - r.minimum))
+            << display;
     }
 }
 
@@ -457,7 +460,9 @@ TEST(ValidatorParameters, EveryValueReadsBackAndKeepsTheOutputFinite) {
     std::mt19937 random(2024);
     std::uniform_real_distribution<float> unit(0, 1);
     const auto input = Noise<float>(2048, 0.5, 9);
-    const float special[] = {0.0f, 1.0f, -0.01f, 1.01f, -1e-6f, 1.000001f};
+    // What hosts send besides 0 to 1: a little outside, far outside, subnormal, not a number.
+    const float special[] = {0.0f,  1.0f,   -0.01f, 1.01f,   -1e-6f, 1.000001f,
+                             1e30f, -1e30f, 2e-40f, -2e-40f, NAN};
     for (int32_t i = 0; i < kParameterCount; ++i) {
         SCOPED_TRACE("parameter " + std::to_string(i));
         const std::string name = plugin->parameterName(i);
@@ -466,13 +471,19 @@ TEST(ValidatorParameters, EveryValueReadsBackAndKeepsTheOutputFinite) {
         for (int k = 0; k < 20; ++k) values.push_back(unit(random));
         for (const float x : values) {
             SCOPED_TRACE(x);
+            const float before = plugin->parameter(i);
             plugin->setParameter(i, x);
             const float got = plugin->parameter(i);
             const SliderRange& r = kRanges[i];
-            // The value lands on a whole step, within a step of where the host put it.
-            const double value = r.minimum + double(got) * (r.maximum - r.minimum);
-            EXPECT_NEAR(value / r.step, std::round(value / r.step), 1e-3);
-            EXPECT_NEAR(got, x, r.step / (r.maximum - r.minimum) / 2 + 1e-6);
+            // The value lands on a whole step, within a step of where the host put it clamped to 0 to 1; a
+            // value that is not a number changes nothing.
+            if (std::isnan(x)) {
+                EXPECT_EQ(got, before);
+            } else {
+                const double value = r.minimum + double(got) * (r.maximum - r.minimum);
+                EXPECT_NEAR(value / r.step, std::round(value / r.step), 1e-3);
+                EXPECT_NEAR(got, std::clamp(x, 0.0f, 1.0f), r.step / (r.maximum - r.minimum) / 2 + 1e-6);
+            }
             // Setting what was read back changes nothing.
             plugin->setParameter(i, got);
             EXPECT_EQ(plugin->parameter(i), got);
@@ -618,7 +629,9 @@ TEST(ValidatorState, HostHandsBackTheChunkItWasLent) {
     EXPECT_FLOAT_EQ(plugin->parameter(0), 0.75f);
 }
 
-TEST(ValidatorState, SlidersFarOutsideTheirRangesStayHarmless) {
+// A chunk's settings come back within what the host or the panel can set: a panel's Output Trim of 6 dB
+// exactly, values far outside the ranges at their ends, and the output bounded by the largest gains.
+TEST(ValidatorState, SettingsFarOutsideTheirRangesComeBackWithinThem) {
     // Slider entries 1 to 64 after the sentinel; the registered ones by slider number.
     auto chunkWith = [](std::initializer_list<std::pair<int, float>> sliders) {
         std::vector<float> values(65, 0.0f);
@@ -629,13 +642,18 @@ TEST(ValidatorState, SlidersFarOutsideTheirRangesStayHarmless) {
     struct Case {
         const char* name;
         std::vector<uint8_t> chunk;
+        const char* inputTrim; // display after the restore
+        const char* outputTrim;
     };
     const Case cases[] = {
-        {"negative gate speed", chunkWith({{2, -23}, {3, -40}, {4, -1}})},
-        {"negative HPF", chunkWith({{2, -23}, {3, -40}, {4, 500}, {6, -0.5f}})},
-        {"huge trims", chunkWith({{1, 5000}, {2, -23}, {3, -40}, {4, 500}, {20, 1e30f}})},
-        {"tiny trims", chunkWith({{1, -1e30f}, {2, -1e30f}, {3, -1e30f}, {4, 500}, {20, -5000}})},
-        {"huge stage limits", chunkWith({{2, 3e38f}, {4, 500}, {10, 1e38f}, {11, -1e38f}, {15, 1e9f}})},
+        {"panel edits", chunkWith({{1, -19.75f}, {2, -23.5f}, {3, -40}, {4, 500}, {20, 6}}), "-19.75",
+         "6.00"},
+        {"negative gate speed and HPF", chunkWith({{2, -23}, {3, -40}, {4, -1}, {6, -0.5f}}), "0.00", "0.00"},
+        {"huge trims", chunkWith({{1, 5000}, {2, -23}, {3, -40}, {4, 500}, {20, 1e30f}}), "20.00", "6.00"},
+        {"tiny trims", chunkWith({{1, -1e30f}, {2, -1e30f}, {3, -1e30f}, {4, 500}, {20, -5000}}), "-20.00",
+         "-6.00"},
+        {"huge stage limits", chunkWith({{2, 3e38f}, {4, 500}, {10, 1e38f}, {11, -1e38f}, {15, 1e9f}}),
+         "0.00", "0.00"},
     };
     auto signal = Noise<float>(48000, 0.3, 12);
     signal.Append(Stereo<float>(96000));
@@ -644,10 +662,18 @@ TEST(ValidatorState, SlidersFarOutsideTheirRangesStayHarmless) {
         SCOPED_TRACE(c.name);
         auto plugin = Started();
         RestoreAndFree(*plugin, c.chunk);
+        EXPECT_EQ(plugin->parameterDisplay(0), c.inputTrim);
+        EXPECT_EQ(plugin->parameterDisplay(13), c.outputTrim);
         ExpectReadableParameters(*plugin);
-        const auto output = Process(*plugin, signal, {512});
-        for (const auto* channel : {&output.left, &output.right})
-            EXPECT_TRUE(
-                std::all_of(channel->begin(), channel->end(), [](float s) { return std::isfinite(s); }));
+        const auto saved = plugin->chunk();
+        RestoreAndFree(*plugin, saved);
+        EXPECT_EQ(plugin->chunk(), saved) << "what came back saves and restores to itself";
+        EXPECT_TRUE(FiniteAndBounded(Process(*plugin, signal, {512}), signal.Peak()));
     }
+    // The panel's edits come back exactly as saved.
+    auto plugin = Started();
+    const auto panelEdits = chunkWith({{1, -19.75f}, {2, -23.5f}, {3, -40}, {4, 500}, {20, 6}});
+    RestoreAndFree(*plugin, panelEdits);
+    EXPECT_EQ(plugin->chunk(), panelEdits);
+    EXPECT_EQ(plugin->parameter(13), 1.0f) << "the host reads the end of its range";
 }
