@@ -212,8 +212,7 @@ std::unique_ptr<CDrawContext::Backend> newImageContext(int width, int height) {
 
 } // namespace
 
-COffscreenContext::COffscreenContext(int width, int height)
-    : CDrawContext(newImageContext(width, height)) {}
+COffscreenContext::COffscreenContext(int width, int height) : CDrawContext(newImageContext(width, height)) {}
 
 int COffscreenContext::getWidth() const {
     return cairo_image_surface_get_width(cairo_get_target(backend->cairo));

@@ -41,9 +41,9 @@ struct CDrawContext::Backend {
 
     GdiplusSession session;
     std::unique_ptr<Gdiplus::Graphics> graphics;
-    std::unique_ptr<Gdiplus::Bitmap> image;  // the pixels of an off-screen context, null otherwise
-    std::unique_ptr<Gdiplus::Font> font;     // the current font at its size, null without one
-    double ascent = 0, descent = 0;           // of the current font, in pixels
+    std::unique_ptr<Gdiplus::Bitmap> image; // the pixels of an off-screen context, null otherwise
+    std::unique_ptr<Gdiplus::Font> font;    // the current font at its size, null without one
+    double ascent = 0, descent = 0;         // of the current font, in pixels
 };
 
 struct CBitmap::Pixels {

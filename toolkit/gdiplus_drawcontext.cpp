@@ -65,7 +65,7 @@ void CDrawContext::fillRect(const CRect& rect) {
     const CRect r = limited(rect).normalized();
     Gdiplus::Graphics& g = *backend->graphics;
     g.SetSmoothingMode(drawMode == kAntiAliasingDrawMode ? Gdiplus::SmoothingModeAntiAlias
-                                                          : Gdiplus::SmoothingModeNone);
+                                                         : Gdiplus::SmoothingModeNone);
     Gdiplus::SolidBrush brush(toGdiplus(fillColor));
     g.FillRectangle(&brush, Gdiplus::RectF(Gdiplus::REAL(r.left), Gdiplus::REAL(r.top),
                                            Gdiplus::REAL(r.getWidth()), Gdiplus::REAL(r.getHeight())));
@@ -124,8 +124,8 @@ void CDrawContext::drawString(const char* utf8, const CRect& rect, int align) {
     Gdiplus::Graphics& g = *backend->graphics;
     const Gdiplus::GraphicsState saved = g.Save();
     const CRect clip = r.normalized();
-    g.SetClip(Gdiplus::RectF(Gdiplus::REAL(clip.left), Gdiplus::REAL(clip.top), Gdiplus::REAL(clip.getWidth()),
-                             Gdiplus::REAL(clip.getHeight())));
+    g.SetClip(Gdiplus::RectF(Gdiplus::REAL(clip.left), Gdiplus::REAL(clip.top),
+                             Gdiplus::REAL(clip.getWidth()), Gdiplus::REAL(clip.getHeight())));
     Gdiplus::SolidBrush brush(toGdiplus(fontColor));
     g.DrawString(text.c_str(), INT(text.size()), backend->font.get(),
                  Gdiplus::PointF(Gdiplus::REAL(x), Gdiplus::REAL(baseline - backend->ascent)), &typographic(),
@@ -157,8 +157,8 @@ namespace {
 
 std::unique_ptr<CDrawContext::Backend> newImageContext(int width, int height) {
     GdiplusSession session; // GDI+ runs while the image is made; the backend keeps its own session
-    auto image = std::make_unique<Gdiplus::Bitmap>(std::max(width, 1), std::max(height, 1),
-                                                   PixelFormat32bppPARGB);
+    auto image =
+        std::make_unique<Gdiplus::Bitmap>(std::max(width, 1), std::max(height, 1), PixelFormat32bppPARGB);
     auto backend = std::make_unique<CDrawContext::Backend>(std::make_unique<Gdiplus::Graphics>(image.get()));
     backend->graphics->Clear(Gdiplus::Color(0, 0, 0, 0));
     backend->image = std::move(image);

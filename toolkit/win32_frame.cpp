@@ -24,7 +24,8 @@ int modifierBits(WPARAM keys) {
 }
 
 uint8_t keyModifiers() {
-    return (GetKeyState(VK_SHIFT) < 0 ? kModifierShift : 0) | (GetKeyState(VK_MENU) < 0 ? kModifierAlternate : 0) |
+    return (GetKeyState(VK_SHIFT) < 0 ? kModifierShift : 0) |
+           (GetKeyState(VK_MENU) < 0 ? kModifierAlternate : 0) |
            (GetKeyState(VK_CONTROL) < 0 ? kModifierControl : 0);
 }
 
@@ -32,39 +33,72 @@ uint8_t virtualKey(WPARAM key) {
     if (key >= VK_F1 && key <= VK_F12) return uint8_t(kVKeyF1 + (key - VK_F1));
     if (key >= VK_NUMPAD0 && key <= VK_NUMPAD9) return uint8_t(kVKeyNumpad0 + (key - VK_NUMPAD0));
     switch (key) {
-    case VK_BACK: return kVKeyBack;
-    case VK_TAB: return kVKeyTab;
-    case VK_CLEAR: return kVKeyClear;
-    case VK_RETURN: return kVKeyReturn;
-    case VK_PAUSE: return kVKeyPause;
-    case VK_ESCAPE: return kVKeyEscape;
-    case VK_SPACE: return kVKeySpace;
-    case VK_NEXT: return kVKeyPageDown;
-    case VK_PRIOR: return kVKeyPageUp;
-    case VK_END: return kVKeyEnd;
-    case VK_HOME: return kVKeyHome;
-    case VK_LEFT: return kVKeyLeft;
-    case VK_UP: return kVKeyUp;
-    case VK_RIGHT: return kVKeyRight;
-    case VK_DOWN: return kVKeyDown;
-    case VK_SELECT: return kVKeySelect;
-    case VK_PRINT: return kVKeyPrint;
-    case VK_SNAPSHOT: return kVKeySnapshot;
-    case VK_INSERT: return kVKeyInsert;
-    case VK_DELETE: return kVKeyDelete;
-    case VK_HELP: return kVKeyHelp;
-    case VK_MULTIPLY: return kVKeyMultiply;
-    case VK_ADD: return kVKeyAdd;
-    case VK_SEPARATOR: return kVKeySeparator;
-    case VK_SUBTRACT: return kVKeySubtract;
-    case VK_DECIMAL: return kVKeyDecimal;
-    case VK_DIVIDE: return kVKeyDivide;
-    case VK_NUMLOCK: return kVKeyNumLock;
-    case VK_SCROLL: return kVKeyScroll;
-    case VK_SHIFT: return kVKeyShift;
-    case VK_CONTROL: return kVKeyControl;
-    case VK_MENU: return kVKeyAlt;
-    default: return 0;
+    case VK_BACK:
+        return kVKeyBack;
+    case VK_TAB:
+        return kVKeyTab;
+    case VK_CLEAR:
+        return kVKeyClear;
+    case VK_RETURN:
+        return kVKeyReturn;
+    case VK_PAUSE:
+        return kVKeyPause;
+    case VK_ESCAPE:
+        return kVKeyEscape;
+    case VK_SPACE:
+        return kVKeySpace;
+    case VK_NEXT:
+        return kVKeyPageDown;
+    case VK_PRIOR:
+        return kVKeyPageUp;
+    case VK_END:
+        return kVKeyEnd;
+    case VK_HOME:
+        return kVKeyHome;
+    case VK_LEFT:
+        return kVKeyLeft;
+    case VK_UP:
+        return kVKeyUp;
+    case VK_RIGHT:
+        return kVKeyRight;
+    case VK_DOWN:
+        return kVKeyDown;
+    case VK_SELECT:
+        return kVKeySelect;
+    case VK_PRINT:
+        return kVKeyPrint;
+    case VK_SNAPSHOT:
+        return kVKeySnapshot;
+    case VK_INSERT:
+        return kVKeyInsert;
+    case VK_DELETE:
+        return kVKeyDelete;
+    case VK_HELP:
+        return kVKeyHelp;
+    case VK_MULTIPLY:
+        return kVKeyMultiply;
+    case VK_ADD:
+        return kVKeyAdd;
+    case VK_SEPARATOR:
+        return kVKeySeparator;
+    case VK_SUBTRACT:
+        return kVKeySubtract;
+    case VK_DECIMAL:
+        return kVKeyDecimal;
+    case VK_DIVIDE:
+        return kVKeyDivide;
+    case VK_NUMLOCK:
+        return kVKeyNumLock;
+    case VK_SCROLL:
+        return kVKeyScroll;
+    case VK_SHIFT:
+        return kVKeyShift;
+    case VK_CONTROL:
+        return kVKeyControl;
+    case VK_MENU:
+        return kVKeyAlt;
+    default:
+        return 0;
     }
 }
 
@@ -75,7 +109,8 @@ CKeyCode keyCode(WPARAM key) {
         // The key's unshifted character, lower case for letters (as the keysym is under X11).
         const UINT character = MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_CHAR) & 0x7FFFFFFF;
         if (character >= 0x20 && character <= 0xFF)
-            code.character = static_cast<int32_t>(character >= 'A' && character <= 'Z' ? character + 32 : character);
+            code.character =
+                static_cast<int32_t>(character >= 'A' && character <= 'Z' ? character + 32 : character);
     }
     code.modifier = keyModifiers();
     return code;
@@ -132,8 +167,9 @@ void CFrame::Platform::unregisterClass() {
 
 LRESULT CALLBACK CFrame::Platform::windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        auto* frame = static_cast<CFrame*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(frame));
+        frame->platform->window = window; // messages arrive before CreateWindowEx returns
     }
     auto* frame = reinterpret_cast<CFrame*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (!frame || !frame->platform) return DefWindowProcW(window, message, wParam, lParam);
@@ -321,16 +357,17 @@ CFrame* CFrame::create(const CRect& size, void* parentWindow, const char* title,
     const int height = std::max(1, static_cast<int>(size.getHeight()));
     HWND window = nullptr;
     if (parentWindow) {
-        window = CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
-                                 static_cast<int>(size.left), static_cast<int>(size.top), width, height,
-                                 static_cast<HWND>(parentWindow), nullptr, ModuleInstance(), frame);
+        window =
+            CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                            static_cast<int>(size.left), static_cast<int>(size.top), width, height,
+                            static_cast<HWND>(parentWindow), nullptr, ModuleInstance(), frame);
     } else {
         const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_VISIBLE;
         RECT outer{0, 0, width, height};
         AdjustWindowRectEx(&outer, style, FALSE, 0);
-        window = CreateWindowExW(0, kWindowClass, Utf8ToWide(title).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
-                                 outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr,
-                                 ModuleInstance(), frame);
+        window = CreateWindowExW(0, kWindowClass, Utf8ToWide(title).c_str(), style, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, outer.right - outer.left, outer.bottom - outer.top, nullptr,
+                                 nullptr, ModuleInstance(), frame);
     }
     if (!window) {
         frame->forget();
