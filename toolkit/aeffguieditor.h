@@ -67,7 +67,7 @@ protected:
     int knobMode = 0;
 
 private:
-    bool oleInitialized = false; // Windows: this editor's OleInitialize is to be balanced
+    [[maybe_unused]] bool oleInitialized = false; // Windows: this editor's OleInitialize is to be balanced
 };
 
 } // namespace VSTGUI
