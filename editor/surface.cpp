@@ -1,9 +1,9 @@
 #include "editor/surface.h"
 
-#include "assets/embedded_images.h"
 #include "toolkit/bitmap.h"
 #include "toolkit/drawcontext.h"
 #include "toolkit/font.h"
+#include "toolkit/platform.h"
 
 #include <strings.h>
 
@@ -70,9 +70,9 @@ public:
 
     bool LoadImageResource(int32_t number) override {
         Release();
-        const EmbeddedImage* image = FindEmbeddedImage(number);
-        if (!image) return false;
-        return Keep(new CBitmap(image->data, image->size));
+        const std::span<const unsigned char> picture = EmbeddedPicture(number);
+        if (picture.empty()) return false;
+        return Keep(new CBitmap(picture.data(), picture.size()));
     }
 
     bool LoadImageFile(const std::string& path) override {

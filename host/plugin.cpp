@@ -1,8 +1,9 @@
 #include "host/plugin.h"
 
+#include "host/module.h"
+
 #include <algorithm>
 #include <cstring>
-#include <dlfcn.h>
 
 namespace host {
 
@@ -78,17 +79,17 @@ Plugin::Plugin(const std::filesystem::path& path, HostOptions options)
     const std::string name = path.string();
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) throw HostError(name + ": no such file");
-    // An absolute path keeps dlopen from searching the library path for a bare file name.
-    module_ = dlopen(std::filesystem::absolute(path).c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module_ == nullptr) throw HostError(name + ": cannot load: " + dlerror());
+    std::string reason;
+    module_ = LoadModule(path, reason);
+    if (module_ == nullptr) throw HostError(name + ": cannot load: " + reason);
     auto fail = [&](const std::string& reason) {
-        dlclose(module_);
+        UnloadModule(module_);
         module_ = nullptr;
         return HostError(name + ": " + reason);
     };
     // Older plug-ins export their entry point only as "main".
-    void* symbol = dlsym(module_, "VSTPluginMain");
-    if (symbol == nullptr) symbol = dlsym(module_, "main");
+    void* symbol = ModuleSymbol(module_, "VSTPluginMain");
+    if (symbol == nullptr) symbol = ModuleSymbol(module_, "main");
     if (symbol == nullptr) throw fail("no VSTPluginMain or main entry point");
     auto entry = reinterpret_cast<vst2::EntryProc>(symbol);
 
@@ -108,7 +109,7 @@ Plugin::Plugin(const std::filesystem::path& path, HostOptions options)
 
 Plugin::~Plugin() {
     close();
-    if (module_ != nullptr) dlclose(module_);
+    if (module_ != nullptr) UnloadModule(module_);
 }
 
 intptr_t Plugin::callback(vst2::AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr,

@@ -1,7 +1,6 @@
 #include "runtime/parvex.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -9,13 +8,6 @@ namespace {
 std::string& PluginFolderStorage() {
     static std::string folder;
     return folder;
-}
-
-// Scripts write relative names with backslashes; on this platform both are separators.
-std::string WithForwardSlashes(std::string name) {
-    for (char& c : name)
-        if (c == '\\') c = '/';
-    return name;
 }
 } // namespace
 
@@ -29,7 +21,7 @@ const std::string& PluginFolder() {
 std::string CParvexFiles::PluginFilePath(const std::string& name) {
     std::string relative = name;
     if (!relative.empty() && (relative[0] == '\\' || relative[0] == '/')) relative.erase(0, 1);
-    return PluginFolder() + WithForwardSlashes(relative);
+    return PluginFolder() + NativeRelativePath(relative);
 }
 
 void CParvexFiles::FileVar(TFile& file, double& variable) {
@@ -75,18 +67,6 @@ CParvexFiles::~CParvexFiles() {
     for (const TFile& file : Files) FlushFile(file);
 }
 
-std::string LogFilePath() {
-    namespace fs = std::filesystem;
-    fs::path folder;
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state)
-        folder = fs::path(state) / "vandrel2";
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        folder = fs::path(home) / ".local" / "state" / "vandrel2";
-    else
-        folder = fs::temp_directory_path();
-    return (folder / "zorvel.log.txt").string();
-}
-
 void CParvexFiles::WriteLog(const std::string& text) {
     const std::string path = LogFilePath();
     std::error_code ignored;
@@ -95,4 +75,5 @@ void CParvexFiles::WriteLog(const std::string& text) {
     if (!log) return;
     std::fprintf(log, "%s\n", text.c_str());
     std::fclose(log);
+    LogBeep();
 }

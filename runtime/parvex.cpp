@@ -2,7 +2,6 @@
 
 #include "runtime/fft.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -13,12 +12,6 @@ int32_t ToIndex(double value) {
     if (nudged >= 2147483647.0) return std::numeric_limits<int32_t>::max();
     if (nudged <= -2147483648.0) return std::numeric_limits<int32_t>::min();
     return static_cast<int32_t>(nudged);
-}
-
-int32_t MillisecondTick() {
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
-    return static_cast<int32_t>(static_cast<uint32_t>(ms));
 }
 
 double& CParvexMemory::MemoryAt(int32_t index) {

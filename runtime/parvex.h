@@ -241,7 +241,8 @@ private:
     void ResetRuntime();
 };
 
-// Milliseconds on a monotonic clock, wrapping like a signed 32-bit counter.
+// Operating-system services (runtime/system_*.cpp).
+// Milliseconds on the platform's millisecond clock, wrapping like a signed 32-bit counter.
 int32_t MillisecondTick();
 
 // The folder holding the plug-in module, with a trailing separator; set once when the module loads.
@@ -249,3 +250,7 @@ void SetPluginFolder(const std::string& folder);
 const std::string& PluginFolder();
 // Where WriteLog appends.
 std::string LogFilePath();
+// The sound that follows a log line; nothing where the platform has no system beep.
+void LogBeep();
+// A relative name as scripts write it (backslashes) in the platform's own separators.
+std::string NativeRelativePath(std::string name);

@@ -4,7 +4,11 @@
 #include "shell/vest.h"
 #include "toolkit/platform.h"
 
+#if defined(_WIN32)
+#define VANDREL_EXPORT extern "C" __declspec(dllexport)
+#else
 #define VANDREL_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 

@@ -2,11 +2,7 @@
 // parent window, the editor opcodes through the dispatcher, real pointer events through XTest, the
 // parameters read back through the dispatcher, and the window read back from the screen.
 #include "host/plugin.h"
-#include "host/quiet_host.h"
-#include "leveler/leveler.h"
-#include "shell/callbacks.h"
-#include "shell/vest.h"
-#include "toolkit/drawcontext.h"
+#include "tests/panel_support.h"
 
 #include <gtest/gtest.h>
 
@@ -55,31 +51,6 @@ int OpenDescriptors() {
         closedir(dir);
     }
     return n;
-}
-
-struct Screenshot {
-    int width = 0, height = 0;
-    std::vector<CColor> pixels;
-    const CColor& at(int x, int y) const { return pixels[static_cast<size_t>(y * width + x)]; }
-};
-
-// The panel in its first frames after open and resume, painted by an instance of our own.
-Screenshot HeadlessPanel() {
-    auto* effect = new TParvexEffect;
-    CVeST* wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), host::QuietHost, 1,
-                                   static_cast<int32_t>(effect->Sliders.size()));
-    effect->Host = wrapper;
-    vst2::AEffect* record = wrapper->getAeffect();
-    record->dispatcher(record, vst2::effOpen, 0, 0, nullptr, 0);
-    record->dispatcher(record, vst2::effSetSampleRate, 0, 0, nullptr, 48000);
-    record->dispatcher(record, vst2::effMainsChanged, 0, 1, nullptr, 0);
-    VSTGUI::COffscreenContext image(450, 620);
-    wrapper->DrawWith(&image, 450, 620);
-    record->dispatcher(record, vst2::effClose, 0, 0, nullptr, 0);
-    Screenshot shot{450, 620, {}};
-    for (int y = 0; y < 620; ++y)
-        for (int x = 0; x < 450; ++x) shot.pixels.push_back(image.getPixel(x, y));
-    return shot;
 }
 
 class EditorWindow : public ::testing::Test {

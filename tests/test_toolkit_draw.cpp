@@ -134,7 +134,7 @@ TEST(ToolkitFont, FaceNamesResolveCaseInsensitivelyToLiberationAndFallBack) {
     EXPECT_EQ(arial.getResolvedFile(CFontStyle::kUnderline), arial.getResolvedFile());
     for (CFontDesc* fallback : {&verdana, &unknown}) {
         EXPECT_FALSE(fallback->getResolvedFile().empty()) << fallback->getName();
-        EXPECT_NE(fallback->getFontFace(CFontStyle::kRegular), nullptr);
+        EXPECT_NE(fallback->getFace(CFontStyle::kRegular), nullptr);
     }
 }
 

@@ -1,9 +1,25 @@
 #include "toolkit/aeffguieditor.h"
 
+#if defined(_WIN32)
+#include <ole2.h>
+#endif
+
 namespace VSTGUI {
+
+// Windows: the editor's thread runs OLE (drag and drop, the clipboard and other shell services the window
+// may meet need it), for as long as the editor lives.
+AEffGUIEditor::AEffGUIEditor() {
+#if defined(_WIN32)
+    const HRESULT result = OleInitialize(nullptr);
+    oleInitialized = result == S_OK || result == S_FALSE;
+#endif
+}
 
 AEffGUIEditor::~AEffGUIEditor() {
     AEffGUIEditor::close();
+#if defined(_WIN32)
+    if (oleInitialized) OleUninitialize();
+#endif
 }
 
 bool AEffGUIEditor::getRect(Rect16** result) {

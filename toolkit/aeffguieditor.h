@@ -34,7 +34,7 @@ static_assert(sizeof(Rect16) == 8 && offsetof(Rect16, left) == 2 && offsetof(Rec
 // paints. A view that wants a repaint calls invalid() on itself or the frame.
 class AEffGUIEditor {
 public:
-    AEffGUIEditor() = default;
+    AEffGUIEditor();
     AEffGUIEditor(const AEffGUIEditor&) = delete;
     AEffGUIEditor& operator=(const AEffGUIEditor&) = delete;
     // Releases a frame the host left open.
@@ -65,6 +65,9 @@ protected:
     CFrame* frame = nullptr; // one reference held while open, null while closed
     void* systemWindow = nullptr;
     int knobMode = 0;
+
+private:
+    [[maybe_unused]] bool oleInitialized = false; // Windows: this editor's OleInitialize is to be balanced
 };
 
 } // namespace VSTGUI

@@ -1,5 +1,7 @@
 #include "toolkit/bitmap.h"
 
+#include "toolkit/cairo_backend.h"
+
 #include <cairo.h>
 #include <cstring>
 
@@ -26,25 +28,24 @@ cairo_status_t readBytes(void* closure, unsigned char* data, unsigned int length
 CBitmap::CBitmap(const void* pngData, size_t size) {
     if (!pngData) return;
     ByteReader reader{static_cast<const unsigned char*>(pngData), size};
-    adopt(cairo_image_surface_create_from_png_stream(readBytes, &reader));
+    adopt(std::make_unique<Pixels>(cairo_image_surface_create_from_png_stream(readBytes, &reader)));
 }
 
 CBitmap::CBitmap(const char* pngPath) {
-    if (pngPath) adopt(cairo_image_surface_create_from_png(pngPath));
+    if (pngPath) adopt(std::make_unique<Pixels>(cairo_image_surface_create_from_png(pngPath)));
 }
 
-CBitmap::~CBitmap() {
-    if (surface) cairo_surface_destroy(surface);
+CBitmap::Pixels::~Pixels() {
+    cairo_surface_destroy(surface);
 }
 
-void CBitmap::adopt(cairo_surface_t* decoded) {
-    const int w = cairo_image_surface_get_width(decoded);
-    const int h = cairo_image_surface_get_height(decoded);
-    if (cairo_surface_status(decoded) != CAIRO_STATUS_SUCCESS || w <= 0 || h <= 0) {
-        cairo_surface_destroy(decoded);
-        return;
-    }
-    surface = decoded;
+CBitmap::~CBitmap() = default;
+
+void CBitmap::adopt(std::unique_ptr<Pixels> decoded) {
+    const int w = cairo_image_surface_get_width(decoded->surface);
+    const int h = cairo_image_surface_get_height(decoded->surface);
+    if (cairo_surface_status(decoded->surface) != CAIRO_STATUS_SUCCESS || w <= 0 || h <= 0) return;
+    pixels = std::move(decoded);
     width = w;
     height = h;
 }

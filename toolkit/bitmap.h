@@ -4,8 +4,7 @@
 #include "toolkit/base.h"
 
 #include <cstddef>
-
-typedef struct _cairo_surface cairo_surface_t;
+#include <memory>
 
 namespace VSTGUI {
 
@@ -18,16 +17,17 @@ public:
     explicit CBitmap(const char* pngPath);
     ~CBitmap() override;
 
-    bool isLoaded() const { return surface != nullptr; }
+    bool isLoaded() const { return pixels != nullptr; }
     int getWidth() const { return width; }
     int getHeight() const { return height; }
-    // The decoded pixels as a cairo image surface owned by the bitmap; null when empty.
-    cairo_surface_t* getSurface() const { return surface; }
+    // The decoded image in the backend's form, known only inside the toolkit; null when empty.
+    struct Pixels;
+    const Pixels* getPixels() const { return pixels.get(); }
 
 private:
-    void adopt(cairo_surface_t* decoded);
+    void adopt(std::unique_ptr<Pixels> decoded);
 
-    cairo_surface_t* surface = nullptr;
+    std::unique_ptr<Pixels> pixels;
     int width = 0;
     int height = 0;
 };

@@ -1,5 +1,8 @@
 #include "toolkit/drawcontext.h"
 
+#include "toolkit/cairo_backend.h"
+#include "toolkit/coordinates.h"
+
 #include <algorithm>
 #include <cairo-ft.h>
 #include <cairo.h>
@@ -12,23 +15,6 @@ namespace {
 
 void setSource(cairo_t* cr, const CColor& c) {
     cairo_set_source_rgba(cr, c.red / 255.0, c.green / 255.0, c.blue / 255.0, c.alpha / 255.0);
-}
-
-bool finite(const CRect& r) {
-    return std::isfinite(r.left) && std::isfinite(r.top) && std::isfinite(r.right) && std::isfinite(r.bottom);
-}
-
-// Cairo's fixed-point coordinates overflow near 2^23; nothing visible lies that far out.
-double limited(double v) {
-    return std::clamp(v, -1.0e6, 1.0e6);
-}
-
-CRect limited(const CRect& r) {
-    return {limited(r.left), limited(r.top), limited(r.right), limited(r.bottom)};
-}
-
-int truncated(double v) {
-    return static_cast<int>(std::trunc(limited(v)));
 }
 
 // Cairo puts a context or scaled font into a permanent error state on invalid UTF-8, which would end all
@@ -84,19 +70,19 @@ cairo_status_t appendBytes(void* closure, const unsigned char* data, unsigned in
 
 } // namespace
 
-CDrawContext::CDrawContext(cairo_t* cairo) : CDrawContext(cairo, kReference) {}
-
-CDrawContext::CDrawContext(cairo_t* cr, Ownership ownership)
-    : cairo(ownership == kReference ? cairo_reference(cr) : cr) {}
-
-CDrawContext::~CDrawContext() {
+CDrawContext::Backend::~Backend() {
     if (scaledFont) cairo_scaled_font_destroy(scaledFont);
     cairo_destroy(cairo);
 }
 
+CDrawContext::CDrawContext(std::unique_ptr<Backend> backend) : backend(std::move(backend)) {}
+
+CDrawContext::~CDrawContext() = default;
+
 void CDrawContext::fillRect(const CRect& rect) {
     if (!finite(rect)) return;
     const CRect r = limited(rect).normalized();
+    cairo_t* const cairo = backend->cairo;
     cairo_save(cairo);
     cairo_set_antialias(cairo,
                         drawMode == kAntiAliasingDrawMode ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
@@ -107,13 +93,14 @@ void CDrawContext::fillRect(const CRect& rect) {
 }
 
 void CDrawContext::setFont(CFontDesc* newFont, int pixelSize, int styleBits) {
+    cairo_scaled_font_t*& scaledFont = backend->scaledFont;
     if (scaledFont) cairo_scaled_font_destroy(scaledFont);
     scaledFont = nullptr;
     font = SharedPointer<CFontDesc>(newFont, SharedPointer<CFontDesc>::kRemember);
     fontSize = std::max(pixelSize, 1);
     fontStyle = platformFontStyle(styleBits);
     if (!newFont) return;
-    cairo_font_face_t* face = newFont->getFontFace(fontStyle);
+    CFontDesc::Face* face = newFont->getFace(fontStyle);
     if (!face) return;
 
     cairo_matrix_t size, identity;
@@ -124,7 +111,7 @@ void CDrawContext::setFont(CFontDesc* newFont, int pixelSize, int styleBits) {
     cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
     cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
     cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
-    scaledFont = cairo_scaled_font_create(face, &size, &identity, options);
+    scaledFont = cairo_scaled_font_create(face->face, &size, &identity, options);
     cairo_font_options_destroy(options);
     if (cairo_scaled_font_status(scaledFont) != CAIRO_STATUS_SUCCESS) {
         cairo_scaled_font_destroy(scaledFont);
@@ -133,6 +120,7 @@ void CDrawContext::setFont(CFontDesc* newFont, int pixelSize, int styleBits) {
 }
 
 double CDrawContext::getFontLineHeight() const {
+    cairo_scaled_font_t* const scaledFont = backend->scaledFont;
     if (!scaledFont) return 0.0;
     cairo_font_extents_t extents;
     cairo_scaled_font_extents(scaledFont, &extents);
@@ -140,6 +128,7 @@ double CDrawContext::getFontLineHeight() const {
 }
 
 double CDrawContext::getStringWidth(const char* utf8) {
+    cairo_scaled_font_t* const scaledFont = backend->scaledFont;
     if (!font) return -1.0;
     if (!utf8 || !scaledFont) return 0.0;
     cairo_text_extents_t extents;
@@ -148,6 +137,8 @@ double CDrawContext::getStringWidth(const char* utf8) {
 }
 
 void CDrawContext::drawString(const char* utf8, const CRect& rect, int align) {
+    cairo_t* const cairo = backend->cairo;
+    cairo_scaled_font_t* const scaledFont = backend->scaledFont;
     if (!utf8 || !scaledFont || !finite(rect)) return;
     const std::string text = validUtf8(utf8);
     const CRect r = limited(rect);
@@ -191,16 +182,17 @@ void CDrawContext::drawString(const char* utf8, const CRect& rect, int align) {
 }
 
 bool CDrawContext::drawBitmap(CBitmap* bitmap, const CRect& rect, const CPoint& source) {
-    if (!bitmap || !bitmap->getSurface()) return false;
+    if (!bitmap || !bitmap->getPixels()) return false;
     if (!finite(rect) || !std::isfinite(source.x) || !std::isfinite(source.y)) return true;
     const int left = truncated(rect.left), top = truncated(rect.top);
     const int width = truncated(rect.right) - left, height = truncated(rect.bottom) - top;
     if (width <= 0 || height <= 0) return true;
+    cairo_t* const cairo = backend->cairo;
     cairo_save(cairo);
     cairo_set_antialias(cairo, CAIRO_ANTIALIAS_NONE);
     cairo_rectangle(cairo, left, top, width, height);
     cairo_clip(cairo);
-    cairo_set_source_surface(cairo, bitmap->getSurface(), left - truncated(source.x),
+    cairo_set_source_surface(cairo, bitmap->getPixels()->surface, left - truncated(source.x),
                              top - truncated(source.y));
     cairo_pattern_set_filter(cairo_get_source(cairo), CAIRO_FILTER_NEAREST);
     cairo_paint(cairo);
@@ -210,29 +202,28 @@ bool CDrawContext::drawBitmap(CBitmap* bitmap, const CRect& rect, const CPoint& 
 
 namespace {
 
-cairo_t* newImageContext(int width, int height) {
+std::unique_ptr<CDrawContext::Backend> newImageContext(int width, int height) {
     cairo_surface_t* surface =
         cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(width, 0), std::max(height, 0));
     cairo_t* cr = cairo_create(surface);
     cairo_surface_destroy(surface);
-    return cr;
+    return std::make_unique<CDrawContext::Backend>(cr);
 }
 
 } // namespace
 
-COffscreenContext::COffscreenContext(int width, int height)
-    : CDrawContext(newImageContext(width, height), kAdopt) {}
+COffscreenContext::COffscreenContext(int width, int height) : CDrawContext(newImageContext(width, height)) {}
 
 int COffscreenContext::getWidth() const {
-    return cairo_image_surface_get_width(cairo_get_target(cairo));
+    return cairo_image_surface_get_width(cairo_get_target(backend->cairo));
 }
 
 int COffscreenContext::getHeight() const {
-    return cairo_image_surface_get_height(cairo_get_target(cairo));
+    return cairo_image_surface_get_height(cairo_get_target(backend->cairo));
 }
 
 CColor COffscreenContext::getPixel(int x, int y) const {
-    cairo_surface_t* surface = cairo_get_target(cairo);
+    cairo_surface_t* surface = cairo_get_target(backend->cairo);
     if (x < 0 || y < 0 || x >= getWidth() || y >= getHeight()) return {0, 0, 0, 0};
     cairo_surface_flush(surface);
     const unsigned char* row =
@@ -248,12 +239,12 @@ CColor COffscreenContext::getPixel(int x, int y) const {
 }
 
 bool COffscreenContext::writePNG(const char* path) const {
-    return path && cairo_surface_write_to_png(cairo_get_target(cairo), path) == CAIRO_STATUS_SUCCESS;
+    return path && cairo_surface_write_to_png(cairo_get_target(backend->cairo), path) == CAIRO_STATUS_SUCCESS;
 }
 
 std::vector<uint8_t> COffscreenContext::encodePNG() const {
     std::vector<uint8_t> bytes;
-    if (cairo_surface_write_to_png_stream(cairo_get_target(cairo), appendBytes, &bytes) !=
+    if (cairo_surface_write_to_png_stream(cairo_get_target(backend->cairo), appendBytes, &bytes) !=
         CAIRO_STATUS_SUCCESS)
         bytes.clear();
     return bytes;

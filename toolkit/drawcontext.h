@@ -1,4 +1,5 @@
-// Drawing on a cairo context: rectangles, one-line text and images, with per-context colours and font.
+// Drawing for one paint: rectangles, one-line text and images, with per-context colours and font. The
+// backend (Cairo under X11, GDI+ on Windows) stays inside the toolkit.
 #pragma once
 
 #include "toolkit/base.h"
@@ -7,10 +8,8 @@
 #include "toolkit/geometry.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
-
-typedef struct _cairo cairo_t;
-typedef struct _cairo_scaled_font cairo_scaled_font_t;
 
 namespace VSTGUI {
 
@@ -23,8 +22,9 @@ constexpr int kAntiAliasingDrawMode = 3;
 // each context. Coordinates are pixels of the underlying surface; non-finite coordinates draw nothing.
 class CDrawContext {
 public:
-    // Draws through `cairo`, keeping a reference to it for the context's lifetime.
-    explicit CDrawContext(cairo_t* cairo);
+    // The backend's drawing target and text state, known only inside the toolkit.
+    struct Backend;
+    explicit CDrawContext(std::unique_ptr<Backend> backend);
     CDrawContext(const CDrawContext&) = delete;
     CDrawContext& operator=(const CDrawContext&) = delete;
     virtual ~CDrawContext();
@@ -58,10 +58,7 @@ public:
     bool drawBitmap(CBitmap* bitmap, const CRect& rect, const CPoint& source);
 
 protected:
-    enum Ownership { kReference, kAdopt };
-    CDrawContext(cairo_t* cairo, Ownership ownership);
-
-    cairo_t* cairo;
+    std::unique_ptr<Backend> backend;
 
 private:
     int drawMode = 0;
@@ -70,10 +67,9 @@ private:
     SharedPointer<CFontDesc> font;
     int fontSize = 0;
     CFontStyle fontStyle = CFontStyle::kRegular;
-    cairo_scaled_font_t* scaledFont = nullptr;
 };
 
-// A context over its own ARGB32 image, initially transparent black: headless rendering and tests.
+// A context over its own 32-bit RGBA image, initially transparent black: headless rendering and tests.
 class COffscreenContext : public CDrawContext {
 public:
     COffscreenContext(int width, int height);

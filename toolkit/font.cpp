@@ -1,31 +1,30 @@
 #include "toolkit/font.h"
 
+#include "toolkit/cairo_backend.h"
+
 #include <cairo-ft.h>
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
 
 namespace VSTGUI {
 
-CFontStyle platformFontStyle(int styleBits) {
-    if (styleBits & kUnderlineFace) return CFontStyle::kUnderline;
-    if (styleBits & kItalicFace) return CFontStyle::kItalic;
-    if (styleBits & kBoldFace) return CFontStyle::kBold;
-    return CFontStyle::kRegular;
+CFontDesc::Face::~Face() {
+    cairo_font_face_destroy(face);
 }
+
+CFontDesc::Resolved::Resolved() = default;
+CFontDesc::Resolved::~Resolved() = default;
 
 CFontDesc::CFontDesc(std::string faceName) : name(std::move(faceName)) {}
 
-CFontDesc::~CFontDesc() {
-    for (auto& r : resolved)
-        if (r.face) cairo_font_face_destroy(r.face);
-}
+CFontDesc::~CFontDesc() = default;
 
 const std::string& CFontDesc::getResolvedFile(CFontStyle style) {
     return resolve(style).file;
 }
 
-cairo_font_face_t* CFontDesc::getFontFace(CFontStyle style) {
-    return resolve(style).face;
+CFontDesc::Face* CFontDesc::getFace(CFontStyle style) {
+    return resolve(style).face.get();
 }
 
 CFontDesc::Resolved& CFontDesc::resolve(CFontStyle style) {
@@ -64,7 +63,7 @@ CFontDesc::Resolved& CFontDesc::resolve(CFontStyle style) {
             if (bold && weight < FC_WEIGHT_DEMIBOLD) synthesize |= CAIRO_FT_SYNTHESIZE_BOLD;
             if (italic && slant == FC_SLANT_ROMAN) synthesize |= CAIRO_FT_SYNTHESIZE_OBLIQUE;
             cairo_ft_font_face_set_synthesize(face, synthesize);
-            r.face = face;
+            r.face = std::make_unique<Face>(face);
             r.file = reinterpret_cast<const char*>(file);
         } else {
             cairo_font_face_destroy(face);

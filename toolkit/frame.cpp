@@ -1,5 +1,6 @@
 #include "toolkit/frame.h"
 
+#include "toolkit/cairo_backend.h"
 #include "toolkit/drawcontext.h"
 
 #include <X11/Xlib.h>
@@ -406,10 +407,9 @@ void CFrame::Platform::paint(CFrame& frame) {
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_paint(cr);
     {
-        CDrawContext context(cr);
+        CDrawContext context(std::make_unique<CDrawContext::Backend>(cr));
         frame.drawViews(&context);
     }
-    cairo_destroy(cr);
     cairo_surface_flush(backBuffer);
     copyToUpload();
     XPutImage(display, pixmap, gc, upload, 0, 0, 0, 0, static_cast<unsigned>(width),
@@ -486,18 +486,11 @@ CFrame* CFrame::create(const CRect& size, void* parentWindow, const char* title,
     return frame;
 }
 
-void CFrame::addView(CView* view) {
-    if (!view) return;
-    view->frame = this;
-    views.emplace_back(view, SharedPointer<CView>::kAdopt);
-    invalid();
+void CFrame::invalid() {
+    paintPending = true;
 }
 
-CView* CFrame::getView(int index) const {
-    return index >= 0 && index < getNbViews() ? views[static_cast<size_t>(index)].get() : nullptr;
-}
-
-unsigned long CFrame::getWindow() const {
+uintptr_t CFrame::getWindow() const {
     return platform ? platform->window : 0;
 }
 
@@ -527,45 +520,6 @@ void CFrame::idle() {
     }
     inIdle = false;
     forget();
-}
-
-int CFrame::onKeyDown(CKeyCode& key) {
-    for (auto view = views.rbegin(); view != views.rend(); ++view)
-        if ((*view)->onKeyDown(key) == 1) return 1;
-    return 0;
-}
-
-int CFrame::onKeyUp(CKeyCode& key) {
-    for (auto view = views.rbegin(); view != views.rend(); ++view)
-        if ((*view)->onKeyUp(key) == 1) return 1;
-    return 0;
-}
-
-void CFrame::drawViews(CDrawContext* context) {
-    for (size_t i = 0; i < views.size(); ++i) views[i]->draw(context);
-}
-
-CView* CFrame::viewAt(const CPoint& where) const {
-    for (auto view = views.rbegin(); view != views.rend(); ++view)
-        if ((*view)->getViewSize().pointInside(where)) return view->get();
-    return nullptr;
-}
-
-void CFrame::mouseDown(const CPoint& where, int buttons) {
-    CView* view = mouseDownView ? mouseDownView : viewAt(where);
-    if (view && view->onMouseDown(where, buttons) == 1) mouseDownView = view;
-}
-
-void CFrame::mouseUp(const CPoint& where, int buttons) {
-    if (CView* view = mouseDownView ? mouseDownView : viewAt(where)) view->onMouseUp(where, buttons);
-}
-
-void CFrame::mouseMoved(const CPoint& where, int buttons) {
-    if (CView* view = mouseDownView ? mouseDownView : viewAt(where)) view->onMouseMoved(where, buttons);
-}
-
-void CFrame::wheel(const CPoint& where, float distance, int buttons) {
-    if (CView* view = viewAt(where)) view->onWheel(where, distance, buttons);
 }
 
 } // namespace VSTGUI

@@ -1,10 +1,12 @@
-// The editor's window: an X11 window on a display connection of its own, showing a stack of views.
+// The editor's window showing a stack of views: an X11 window on a display connection of its own, or a
+// user32 window of the toolkit's own window class on Windows.
 #pragma once
 
 #include "toolkit/base.h"
 #include "toolkit/geometry.h"
 #include "toolkit/view.h"
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -13,16 +15,16 @@ namespace VSTGUI {
 class AEffGUIEditor;
 class CDrawContext;
 
-// A frame owns its views and its window. Everything happens inside idle(), on the caller's thread: the
-// frame starts no threads and never blocks. Painting is double-buffered: the views draw into an
-// off-screen pixmap that is then copied to the window in one go. A handled mouse press grabs the pointer
-// until every button is released. Releasing the last reference destroys the window and closes the
-// connection.
+// A frame owns its views and its window. Under X11 everything happens inside idle(), on the caller's
+// thread; on Windows the thread's message loop (the host's) delivers input and paints to the window. The
+// frame starts no threads and never blocks. Painting is double-buffered: the views draw off screen and the
+// picture is then copied to the window in one go. A handled mouse press grabs (captures) the pointer until
+// every button is released. Releasing the last reference destroys the window (and the X connection).
 class CFrame : public CBaseObject {
 public:
-    // A child of the X11 window `parentWindow` (the Window id a host passes when opening an editor), placed
-    // at the rectangle's top-left corner with its size, and mapped. Null when there is no display or no
-    // such parent.
+    // A child of the window `parentWindow` (the X11 Window id or the HWND a host passes when opening an
+    // editor), placed at the rectangle's top-left corner with its size, and shown. Null when there is no
+    // display or no such parent.
     static CFrame* createChild(const CRect& size, void* parentWindow, AEffGUIEditor* editor = nullptr);
     // A top-level window with a title for stand-alone use; the window manager's close button, or the
     // window's destruction by another client, sets isCloseRequested(). Null when there is no display.
@@ -36,18 +38,19 @@ public:
 
     const CRect& getViewSize() const { return size; }
     AEffGUIEditor* getEditor() const { return editor; }
-    // X11 id of the frame's window.
-    unsigned long getWindow() const;
+    // The frame's window: its X11 id, or its HWND on Windows.
+    uintptr_t getWindow() const;
     bool isCloseRequested() const { return closeRequested; }
 
-    // Marks the whole frame for repainting at the next idle().
-    void invalid() { paintPending = true; }
+    // Marks the whole frame for repainting: at the next idle() under X11, at the window's next paint on
+    // Windows.
+    void invalid();
     void invalidRect(const CRect&) { invalid(); }
 
-    // Handles every pending window event (mouse, keys, exposure, close) and repaints when the frame was
-    // invalidated or exposed. A button press or release waits until the pointer events before it have been
-    // painted, so that views which read the pointer when they draw see each step. Calls made from inside an
-    // event handler or paint return at once.
+    // Under X11, handles every pending window event (mouse, keys, exposure, close) and repaints when the
+    // frame was invalidated or exposed; on Windows, paints a frame that is due. On both, a button press or
+    // release waits until the pointer events before it have been painted, so that views which read the
+    // pointer when they draw see each step. Calls made from inside an event handler or paint return at once.
     void idle();
 
     // Offers a key to the views, topmost first; 1 when one handled it.

@@ -1,5 +1,7 @@
 #include "toolkit/platform.h"
 
+#include "assets/embedded_images.h"
+
 #include <dlfcn.h>
 
 std::string ModuleFolderOf(const void* address) {
@@ -8,4 +10,10 @@ std::string ModuleFolderOf(const void* address) {
     const std::string path = info.dli_fname;
     const auto slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::span<const unsigned char> EmbeddedPicture(int number) {
+    const EmbeddedImage* image = FindEmbeddedImage(number);
+    if (!image) return {};
+    return {image->data, image->size};
 }

@@ -1,0 +1,159 @@
+// The Windows test host, run under Wine by the Linux build's tests (tests/test_windows.cpp):
+//   vandrel2-winhost describe <dll> <report.txt>
+//   vandrel2-winhost programme <dll> <input.f32> <rate> <output.f32> <output.f64>
+//   vandrel2-winhost editor <dll> <pixels.rgba> <report.txt>
+// Exit status 0 when the command ran, 1 when it could not (the reason on standard error).
+#include "host/plugin.h"
+#include "tests/windows/probe.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool WriteLines(const std::string& path, const std::vector<std::string>& lines) {
+    std::ofstream out(path, std::ios::binary);
+    for (const std::string& line : lines) out << line << '\n';
+    return out.good();
+}
+
+// Delivers the window messages and the editor's idle, as a host's loop does, for `milliseconds`.
+void Pump(host::Plugin& plugin, int milliseconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    do {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        plugin.editorIdle();
+        Sleep(5);
+    } while (std::chrono::steady_clock::now() < end);
+}
+
+// The editor's window as the screen shows it, top row first, 4 bytes (red, green, blue, 255) a pixel.
+std::vector<unsigned char> Grab(HWND window, int width, int height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height; // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC screen = GetDC(window);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(memory, dib);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    std::vector<unsigned char> rgba(static_cast<size_t>(width) * height * 4);
+    const auto* bgrx = static_cast<const unsigned char*>(bits);
+    for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) {
+        rgba[4 * i] = bgrx[4 * i + 2];
+        rgba[4 * i + 1] = bgrx[4 * i + 1];
+        rgba[4 * i + 2] = bgrx[4 * i];
+        rgba[4 * i + 3] = 255;
+    }
+    SelectObject(memory, previous);
+    DeleteObject(dib);
+    DeleteDC(memory);
+    ReleaseDC(window, screen);
+    return rgba;
+}
+
+int Editor(const std::string& module, const std::string& pixelsPath, const std::string& reportPath) {
+    WNDCLASSW parentClass{};
+    parentClass.lpfnWndProc = DefWindowProcW;
+    parentClass.hInstance = GetModuleHandleW(nullptr);
+    parentClass.lpszClassName = L"VandrelTestParent";
+    RegisterClassW(&parentClass);
+    RECT outer{0, 0, 500, 700};
+    AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
+    HWND parent = CreateWindowW(L"VandrelTestParent", L"Vandrel 2 under Wine",
+                                WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, outer.right - outer.left,
+                                outer.bottom - outer.top, nullptr, nullptr, parentClass.hInstance, nullptr);
+    if (!parent) {
+        std::fprintf(stderr, "no parent window\n");
+        return 1;
+    }
+
+    std::vector<std::string> report;
+    host::HostOptions options;
+    options.sampleRate = 48000;
+    host::Plugin plugin(module, options);
+    plugin.open();
+    plugin.resume();
+    if (!plugin.openEditor(parent)) {
+        std::fprintf(stderr, "the editor did not open\n");
+        return 1;
+    }
+    HWND editor = GetWindow(parent, GW_CHILD);
+    RECT client{};
+    GetClientRect(editor, &client);
+    report.push_back("editor window " + std::to_string(client.right) + " x " + std::to_string(client.bottom));
+    Pump(plugin, 400);
+    const std::vector<unsigned char> pixels = Grab(editor, 450, 620);
+    std::ofstream(pixelsPath, std::ios::binary)
+        .write(reinterpret_cast<const char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
+
+    // The pointer as a user drives it: each step is delivered, then frames are drawn.
+    auto post = [&](UINT message, WPARAM keys, int x, int y) {
+        PostMessageW(editor, message, keys, MAKELPARAM(static_cast<short>(x), static_cast<short>(y)));
+        Pump(plugin, 80);
+    };
+    auto state = [&](const char* step) {
+        report.push_back(std::string(step) + " target '" + plugin.parameterDisplay(1) + "' captured " +
+                         (GetCapture() == editor ? "yes" : "no"));
+    };
+    state("opened");
+    // Target (x 90, y 140, -46..0 LUFS): press three quarters along the track, drag out of the window to the
+    // right, then back to a quarter, below the slider; after the release moves do nothing.
+    post(WM_MOUSEMOVE, 0, 90 + 16 + 162, 150);
+    post(WM_LBUTTONDOWN, MK_LBUTTON, 90 + 16 + 162, 150);
+    state("pressed");
+    post(WM_MOUSEMOVE, MK_LBUTTON, 600, 150);
+    state("dragged-out");
+    post(WM_MOUSEMOVE, MK_LBUTTON, 90 + 16 + 54, 300);
+    post(WM_LBUTTONUP, 0, 90 + 16 + 54, 300);
+    post(WM_MOUSEMOVE, 0, 90 + 16 + 200, 150);
+    state("released");
+    char value[32];
+    std::snprintf(value, sizeof value, "%.6f", plugin.parameter(1));
+    report.push_back(std::string("target parameter ") + value);
+    // Automatic Trim's button.
+    post(WM_MOUSEMOVE, 0, 62, 346);
+    post(WM_LBUTTONDOWN, MK_LBUTTON, 62, 346);
+    post(WM_LBUTTONUP, 0, 62, 346);
+    std::snprintf(value, sizeof value, "%.6f", plugin.parameter(4));
+    report.push_back(std::string("automatic trim parameter ") + value);
+
+    plugin.closeEditor();
+    report.push_back(std::string("after close ") + (IsWindow(editor) ? "window left" : "window gone"));
+    DestroyWindow(parent);
+    return WriteLines(reportPath, report) ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        if (args.size() == 3 && args[0] == "describe")
+            return WriteLines(args[2], probe::Describe(args[1])) ? 0 : 1;
+        if (args.size() == 6 && args[0] == "programme")
+            return probe::ProcessProgramme(args[1], args[2], std::stod(args[3]), args[4], args[5]) ? 0 : 1;
+        if (args.size() == 4 && args[0] == "editor") return Editor(args[1], args[2], args[3]);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+    std::fprintf(stderr, "usage: describe <dll> <report> | programme <dll> <in> <rate> <out32> <out64> | "
+                         "editor <dll> <pixels> <report>\n");
+    return 1;
+}
