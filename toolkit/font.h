@@ -46,6 +46,8 @@ private:
         std::unique_ptr<Face> face;
     };
     Resolved& resolve(CFontStyle style);
+    // The backend's part: finds the face for the style and fills `into`, leaving it empty on failure.
+    void load(Resolved& into, bool bold, bool italic) const;
 
     std::string name;
     Resolved resolved[3]; // regular, bold, italic

@@ -32,31 +32,14 @@ std::unique_ptr<Gdiplus::FontFamily> resolveFamily(const std::string& name) {
 
 } // namespace
 
+// Defined where the backend's face type is complete.
 CFontDesc::Resolved::Resolved() = default;
 CFontDesc::Resolved::~Resolved() = default;
 
-CFontDesc::CFontDesc(std::string faceName) : name(std::move(faceName)) {}
-
-CFontDesc::~CFontDesc() = default;
-
-const std::string& CFontDesc::getResolvedFile(CFontStyle style) {
-    return resolve(style).file;
-}
-
-CFontDesc::Face* CFontDesc::getFace(CFontStyle style) {
-    return resolve(style).face.get();
-}
-
-CFontDesc::Resolved& CFontDesc::resolve(CFontStyle style) {
-    const bool bold = style == CFontStyle::kBold;
-    const bool italic = style == CFontStyle::kItalic;
-    Resolved& r = resolved[bold ? 1 : italic ? 2 : 0];
-    if (r.attempted) return r;
-    r.attempted = true;
-
+void CFontDesc::load(Resolved& r, bool bold, bool italic) const {
     auto face = std::make_unique<Face>();
     face->family = resolveFamily(name);
-    if (!face->family) return r;
+    if (!face->family) return;
     face->style = bold     ? Gdiplus::FontStyleBold
                   : italic ? Gdiplus::FontStyleItalic
                            : Gdiplus::FontStyleRegular;
@@ -69,7 +52,6 @@ CFontDesc::Resolved& CFontDesc::resolve(CFontStyle style) {
         WideCharToMultiByte(CP_UTF8, 0, family, -1, r.file.data(), bytes, nullptr, nullptr);
     }
     r.face = std::move(face);
-    return r;
 }
 
 } // namespace VSTGUI
