@@ -16,8 +16,11 @@
 #include <lv2/parameters/parameters.h>
 #include <lv2/ui/ui.h>
 
+#include <cairo.h>
+
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <thread>
 
@@ -142,6 +145,25 @@ protected:
         return differing;
     }
 
+    // VANDREL_LV2_SCREENSHOT=FILE.png keeps a picture of the host's window with the UI in it (for the
+    // README).
+    void KeepScreenshot() {
+        const char* path = std::getenv("VANDREL_LV2_SCREENSHOT");
+        if (!path || !*path) return;
+        XImage* image = XGetImage(display, parents[0], 0, 0, 450, 620, AllPlanes, ZPixmap);
+        cairo_surface_t* picture = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 450, 620);
+        auto* rows = cairo_image_surface_get_data(picture);
+        const int stride = cairo_image_surface_get_stride(picture);
+        for (int y = 0; y < 620; ++y)
+            for (int x = 0; x < 450; ++x)
+                reinterpret_cast<uint32_t*>(rows + y * stride)[x] =
+                    static_cast<uint32_t>(XGetPixel(image, x, y) & 0xFFFFFFu);
+        cairo_surface_mark_dirty(picture);
+        cairo_surface_write_to_png(picture, path);
+        cairo_surface_destroy(picture);
+        XDestroyImage(image);
+    }
+
     void Pointer(int x, int y) {
         XTestFakeMotionEvent(display, DefaultScreen(display), kParentX[0] + x, kParentY + y, CurrentTime);
         XSync(display, False);
@@ -184,6 +206,7 @@ TEST_F(Lv2UiWindow, DrawsWhatTheVstPanelDrawsAndADragWritesTheControl) {
     Idle(200);
     EXPECT_EQ(DifferingPixels(), 0);
     EXPECT_TRUE(writes.empty()) << "drawing writes nothing";
+    KeepScreenshot();
 
     // Target: x 90 to 340 at y 140, -46..0 LUFS; a press a third along the track and a drag to the left.
     Pointer(90 + 16 + 70, 150);
