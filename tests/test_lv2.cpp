@@ -64,6 +64,27 @@ TEST(Lv2Bundle, PassesDebiansValidatorWithoutErrorOrWarning) {
             ADD_FAILURE() << "validator says: " << line;
 }
 
+// The plug-in's binary needs no window system and no 2-D graphics; the UI's does.
+TEST(Lv2Bundle, OnlyTheUiBinaryLinksTheWindowSystem) {
+    TempFolder temp;
+    auto needed = [&](const char* binary) {
+        const std::string command =
+            "readelf -d " + (kBundle / binary).string() + " >" + (temp / "d.txt").string();
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        std::string libraries;
+        std::istringstream lines(ReadFile(temp / "d.txt"));
+        for (std::string line; std::getline(lines, line);)
+            if (line.find("(NEEDED)") != std::string::npos) libraries += line.substr(line.find('[')) + " ";
+        return libraries;
+    };
+    const std::string dsp = needed(lv2port::kDspBinary), ui = needed(lv2port::kUiBinary);
+    for (const char* library : {"libX11", "libcairo", "libfontconfig"}) {
+        EXPECT_EQ(dsp.find(library), std::string::npos) << dsp;
+        EXPECT_NE(ui.find(library), std::string::npos) << ui;
+    }
+    EXPECT_EQ(dsp.find("libpng"), std::string::npos) << dsp;
+}
+
 // Every control input is the VST parameter of the same number: its name, its range as the VST displays
 // it at 0 and at 1, its default as displayed after opening, and as many steps as the VST's display takes.
 TEST(Lv2Bundle, PortsAreTheVstParametersReadingsAndLatency) {

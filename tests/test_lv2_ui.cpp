@@ -38,6 +38,25 @@ struct Touch {
     bool operator==(const Touch&) const = default;
 };
 
+// The UI binary of the bundle and its descriptor.
+struct UiModule {
+    void* handle = dlopen((kBundle / lv2port::kUiBinary).c_str(), RTLD_NOW | RTLD_LOCAL);
+    const LV2UI_Descriptor* descriptor = nullptr;
+
+    UiModule() {
+        if (!handle) return;
+        auto* entry =
+            reinterpret_cast<const LV2UI_Descriptor* (*)(uint32_t)>(dlsym(handle, "lv2ui_descriptor"));
+        if (entry) descriptor = entry(0);
+    }
+    ~UiModule() {
+        if (handle) dlclose(handle);
+    }
+    template <typename Interface> const Interface* Extension(const char* uri) const {
+        return static_cast<const Interface*>(descriptor->extension_data(uri));
+    }
+};
+
 class Lv2UiWindow : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -55,15 +74,11 @@ protected:
         pair->Start();
         ASSERT_TRUE(pair->vst->openEditor(reinterpret_cast<void*>(parents[1])));
 
-        module = dlopen((kBundle / lv2port::kUiBinary).c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(module, nullptr) << dlerror();
-        auto* entry =
-            reinterpret_cast<const LV2UI_Descriptor* (*)(uint32_t)>(dlsym(module, "lv2ui_descriptor"));
-        ASSERT_NE(entry, nullptr);
-        descriptor = entry(0);
-        ASSERT_NE(descriptor, nullptr);
+        module = std::make_unique<UiModule>();
+        ASSERT_NE(module->descriptor, nullptr) << dlerror();
+        descriptor = module->descriptor;
         EXPECT_STREQ(descriptor->URI, lv2port::kUiUri);
-        idle = static_cast<const LV2UI_Idle_Interface*>(descriptor->extension_data(LV2_UI__idleInterface));
+        idle = module->Extension<LV2UI_Idle_Interface>(LV2_UI__idleInterface);
         ASSERT_NE(idle, nullptr);
 
         host::UridMap& urids = pair->lv2->urids();
@@ -105,7 +120,7 @@ protected:
         if (ui) descriptor->cleanup(ui);
         if (pair) pair->vst->closeEditor();
         pair.reset();
-        if (module) dlclose(module);
+        module.reset();
         if (!display) return;
         for (Window window : parents) XDestroyWindow(display, window);
         XCloseDisplay(display);
@@ -180,7 +195,7 @@ protected:
     Display* display = nullptr;
     Window parents[2] = {};
     std::unique_ptr<Pair> pair;
-    void* module = nullptr;
+    std::unique_ptr<UiModule> module;
     const LV2UI_Descriptor* descriptor = nullptr;
     const LV2UI_Idle_Interface* idle = nullptr;
     LV2UI_Handle ui = nullptr;
@@ -234,4 +249,50 @@ TEST_F(Lv2UiWindow, DrawsWhatTheVstPanelDrawsAndADragWritesTheControl) {
     SendPortEvents();
     Idle(200);
     EXPECT_EQ(DifferingPixels(), 0);
+}
+
+// A host that gives no parent window shows the panel through the show interface: a window of its own, which
+// hide takes away again.
+TEST(Lv2UiShow, WithoutAParentShowOpensAWindowOfItsOwnAndHideClosesIt) {
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr) << "no X display: run under xvfb-run -a";
+    // Top-level windows of the panel's size that are mapped.
+    auto panels = [&] {
+        XSync(display, False);
+        Window root, parent, *children = nullptr;
+        unsigned count = 0, panels = 0;
+        XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+        for (unsigned i = 0; i < count; ++i) {
+            XWindowAttributes a;
+            if (XGetWindowAttributes(display, children[i], &a) && a.width == 450 && a.height == 620 &&
+                a.map_state == IsViewable)
+                ++panels;
+        }
+        if (children) XFree(children);
+        return panels;
+    };
+    UiModule module;
+    ASSERT_NE(module.descriptor, nullptr);
+    const auto* show = module.Extension<LV2UI_Show_Interface>(LV2_UI__showInterface);
+    const auto* idle = module.Extension<LV2UI_Idle_Interface>(LV2_UI__idleInterface);
+    ASSERT_TRUE(show && idle);
+    const LV2_Feature idleFeature{LV2_UI__idleInterface, nullptr};
+    const LV2_Feature* features[] = {&idleFeature, nullptr};
+    LV2UI_Widget widget = &widget;
+    LV2UI_Handle ui = module.descriptor->instantiate(
+        module.descriptor, lv2port::kPluginUri, kBundle.c_str(),
+        [](LV2UI_Controller, uint32_t, uint32_t, uint32_t, const void*) {}, nullptr, &widget, features);
+    ASSERT_NE(ui, nullptr);
+    EXPECT_EQ(widget, nullptr) << "nothing to embed without a parent";
+    const unsigned before = panels();
+    EXPECT_EQ(show->show(ui), 0);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(idle->idle(ui), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(panels(), before + 1);
+    EXPECT_EQ(show->hide(ui), 0);
+    EXPECT_EQ(panels(), before);
+    module.descriptor->cleanup(ui);
+    XCloseDisplay(display);
 }
