@@ -12,8 +12,9 @@
 #include <lv2/state/state.h>
 
 #include <array>
-#include <cmath>
-#include <memory>
+#include <cstring>
+#include <limits>
+#include <optional>
 
 using namespace lv2port;
 
@@ -73,7 +74,7 @@ public:
         std::array<float, kControlCount> values;
         for (int32_t i = 0; i < kControlCount; ++i) {
             const float* port = controls_[static_cast<size_t>(i)];
-            values[static_cast<size_t>(i)] = port ? *port : std::nanf("");
+            values[static_cast<size_t>(i)] = port ? *port : std::numeric_limits<float>::quiet_NaN();
         }
         inputs_.Apply(effect_, values);
         if (audioIn_[0] && audioIn_[1] && audioOut_[0] && audioOut_[1])
