@@ -48,7 +48,16 @@ CVeSTEditor::~CVeSTEditor() {
 
 bool CVeSTEditor::open(void* parentWindow) {
     close();
-    frame = CFrame::createChild({0, 0, double(width), double(height)}, parentWindow, this);
+    return attach(CFrame::createChild({0, 0, double(width), double(height)}, parentWindow, this));
+}
+
+bool CVeSTEditor::openWindow(const char* title) {
+    close();
+    return attach(CFrame::createTopLevel({0, 0, double(width), double(height)}, title, this));
+}
+
+bool CVeSTEditor::attach(CFrame* newFrame) {
+    frame = newFrame;
     if (!frame) return false;
     view = new CVeSTView({0, 0, double(width), double(height)}, host);
     frame->addView(view);

@@ -58,6 +58,8 @@ public:
     // Builds the frame as a child of the host's window, with the view. An editor that is already open is
     // closed first, so a host that opens twice gets one window.
     bool open(void* parentWindow) override;
+    // The same in a top-level window of its own, for hosts that give no parent.
+    bool openWindow(const char* title);
     // Releases the frame, which destroys its window and the view.
     void close() override;
     // Runs the effect's frame timer while open, then lets the frame handle its events and paint.
@@ -70,6 +72,9 @@ public:
     int32_t getHeight() const { return height; }
 
 private:
+    // Takes a new frame (null: none) and gives it the view.
+    bool attach(VSTGUI::CFrame* newFrame);
+
     TEditorHost* host;         // not owned
     CVeSTView* view = nullptr; // owned by the frame
     int32_t width;

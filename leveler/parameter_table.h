@@ -60,6 +60,13 @@ constexpr int32_t ParameterIndexOfSlider(int32_t slider) {
     return -1;
 }
 
+// The row with a symbol; compilation fails for a symbol the table lacks.
+constexpr const ParameterRow& ParameterNamed(std::string_view symbol) {
+    for (const ParameterRow& row : kParameters)
+        if (symbol == row.symbol) return row;
+    throw "no parameter has this symbol";
+}
+
 // One past the largest slider number: the leveler keeps a copy of each slider up to it.
 constexpr int32_t SliderNumberEnd() {
     int32_t end = 0;

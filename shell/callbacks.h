@@ -4,7 +4,6 @@
 #include <cstdint>
 
 class CVeST;
-struct TSlider;
 
 struct VeSTCallbacks {
     void (*Setup)(CVeST*);
@@ -41,7 +40,3 @@ static_assert(sizeof(VeSTCallbacks) == 29 * sizeof(void*));
 
 // The table as the entry point fills it.
 VeSTCallbacks MakeVeSTCallbacks();
-
-// A slider value as the host sees it: its share of the slider's range, within 0 to 1 (the panel and the
-// automatic controls may take a slider beyond its range; the host is told of the range's end).
-double NormalisedValue(const TSlider& slider, double value);

@@ -1,5 +1,6 @@
 #include "shell/vest.h"
 
+#include "format/parameters.h"
 #include "runtime/parvex.h"
 
 #include <cstring>
@@ -134,11 +135,11 @@ void CVeST::BeginEdit(int32_t index) {
     callHost(vst2::audioMasterBeginEdit, index);
 }
 void CVeST::ParameterEdited(int32_t index, double value) {
-    if (!effect_ || index < 0 || static_cast<size_t>(index) >= effect_->Sliders.size()) return;
+    const TSlider* slider = effect_ ? format::SliderAt(*effect_, index) : nullptr;
+    if (!slider) return;
     // Normalised exactly as getParameter answers, so that a host echoing it back finds no change.
-    const TSlider& slider = effect_->Sliders[static_cast<size_t>(index)];
     callHost(vst2::audioMasterAutomate, index, 0, nullptr,
-             static_cast<float>(NormalisedValue(slider, value)));
+             static_cast<float>(format::NormalisedValue(*slider, value)));
 }
 void CVeST::EndEdit(int32_t index) {
     callHost(vst2::audioMasterEndEdit, index);

@@ -2,16 +2,14 @@
 // goes through one entry of its copy of the callback table.
 #pragma once
 
-#include "editor/surface.h"
-#include "editor/vest_editor.h"
-#include "runtime/host_link.h"
+#include "format/panel_link.h"
 #include "shell/audio_effect.h"
 #include "shell/callbacks.h"
 
 class CVeSTEditor;
 class TParvex;
 
-class CVeST : public AudioEffectX, public THostLink, public TEditorHost {
+class CVeST : public AudioEffectX, public format::TPanelLink {
 public:
     // Asks the host for its version first: a host that answers 0 gets no wrapper (null).
     static CVeST* Create(TParvex* effect, const VeSTCallbacks& callbacks, vst2::HostCallback audioMaster,
@@ -21,11 +19,6 @@ public:
     TParvex* Effect() const { return effect_; }
     const VeSTCallbacks& Callbacks() const { return callbacks_; }
     void AttachEditor(AEffEditor* newEditor) { setEditor(newEditor); }
-    TDrawingSurface& Surface() { return surface_; }
-    // Runs the effect's drawing section with `context` as the current draw context for its duration.
-    void DrawWith(VSTGUI::CDrawContext* context, double width, double height);
-    // The panel editor, or null when the wrapper has none.
-    CVeSTEditor* PanelEditor() const;
 
     // AudioEffect operations, each forwarded to its table entry.
     void open() override;
@@ -63,36 +56,22 @@ public:
     void ParameterEdited(int32_t index, double value) override;
     void EndEdit(int32_t index) override;
 
-    // THostLink: editor and drawing surface.
-    void InvalidateEditor() override;
-    bool GetEditorSize(int32_t& width, int32_t& height) override;
-    bool SetDrawMode(int32_t mode) override;
-    bool SetFillColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t alpha) override;
-    bool SetFontColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t alpha) override;
-    bool FillRect(double left, double top, double right, double bottom) override;
-    bool DrawTextInRect(const char* text, double left, double top, double right, double bottom,
-                        int32_t alignment) override;
-    double GetTextWidth(const char* text) override;
-    bool SelectFont(const std::string& face, int32_t size, int32_t style) override;
-    bool DrawImageRect(TImageSlot* slot, double left, double top, double right, double bottom, double sourceX,
-                       double sourceY) override;
-    TImageSlot* NewImageSlot() override;
-
-    // TEditorHost: the editor's view and timer reach the effect through the table.
-    void EditorIdle() override;
-    void EditorDraw(VSTGUI::CDrawContext* context, double width, double height) override;
-    void EditorMouseDown(double x, double y, int32_t buttons) override;
-    void EditorMouseUp(double x, double y, int32_t buttons) override;
-    void EditorMouseMoved(double x, double y, int32_t buttons) override;
-    void EditorKeyDown(int32_t character, uint8_t modifier, uint8_t virtualKey) override;
-    void EditorKeyUp(int32_t character, uint8_t modifier, uint8_t virtualKey) override;
-    void EditorClosed() override;
+protected:
+    // TPanelLink: the panel is the effect's; its events go through the callback table.
+    TParvex* PanelEffect() const override { return effect_; }
+    CVeSTEditor* PanelEditor() const override;
+    void EffectIdle() override;
+    void EffectDraw(double width, double height) override;
+    void EffectMouseDown(double x, double y, int32_t buttons) override;
+    void EffectMouseUp(double x, double y, int32_t buttons) override;
+    void EffectMouseMove(double x, double y, int32_t buttons) override;
+    void EffectKeyDown(int32_t character, uint8_t modifier, uint8_t virtualKey) override;
+    void EffectKeyUp(int32_t character, uint8_t modifier, uint8_t virtualKey) override;
 
 private:
     CVeST(TParvex* effect, const VeSTCallbacks& callbacks, vst2::HostCallback audioMaster,
           int32_t numPrograms, int32_t numParams);
 
     TParvex* effect_;
-    TDrawingSurface surface_;
     VeSTCallbacks callbacks_;
 };

@@ -2,6 +2,7 @@
 // reports, and a rig that drives TParvexEffect the way the processing entries do.
 #pragma once
 
+#include "format/process_link.h"
 #include "leveler/leveler.h"
 
 #include <atomic>
@@ -14,7 +15,8 @@
 
 namespace leveler_test {
 
-class FakeHost final : public THostLink {
+// Without editor: drawing answers 0 and edits go nowhere, as for a format's audio binary.
+class FakeHost final : public format::TProcessLink {
 public:
     double sampleRate = 48000;
     int32_t blockSize = 512;
@@ -41,22 +43,6 @@ public:
         ++setInitialDelayCalls;
         initialDelay = samples;
     }
-
-    void BeginEdit(int32_t) override {}
-    void ParameterEdited(int32_t, double) override {}
-    void EndEdit(int32_t) override {}
-
-    void InvalidateEditor() override {}
-    bool GetEditorSize(int32_t&, int32_t&) override { return false; }
-    bool SetDrawMode(int32_t) override { return false; }
-    bool SetFillColor(uint8_t, uint8_t, uint8_t, uint8_t) override { return false; }
-    bool SetFontColor(uint8_t, uint8_t, uint8_t, uint8_t) override { return false; }
-    bool FillRect(double, double, double, double) override { return false; }
-    bool DrawTextInRect(const char*, double, double, double, double, int32_t) override { return false; }
-    double GetTextWidth(const char*) override { return 0; }
-    bool SelectFont(const std::string&, int32_t, int32_t) override { return false; }
-    bool DrawImageRect(TImageSlot*, double, double, double, double, double, double) override { return false; }
-    TImageSlot* NewImageSlot() override { return nullptr; }
 };
 
 // An opened and resumed leveler on a fake host, processed like the two-channel processing entry does.

@@ -3,7 +3,9 @@
 // lock functions (the loaded module finds them here first) and counts the calls made on a watched thread;
 // a seccomp filter on that thread traps every system call, and the SIGSYS handler counts it and then makes
 // it from a stub of ours that the filter lets through, so that the thread carries on normally.
+#include "host/lv2_plugin.h"
 #include "host/plugin.h"
+#include "lv2/ports.h"
 
 #include <gtest/gtest.h>
 
@@ -366,6 +368,55 @@ TEST(Realtime, ProcessingAfterResumeAllocatesLocksAndCallsNothing) {
         EXPECT_EQ(c.syscalls, 0u) << Describe(c);
         EXPECT_FALSE(anyNonFinite);
     }
+}
+
+// The LV2 plug-in's run, with its controls moved between blocks as a host's automation moves them, while
+// the host saves the plug-in's state on another thread (which the state extension allows).
+TEST(Realtime, Lv2RunAfterActivateAllocatesLocksAndCallsNothing) {
+    if (ClockReadsAreSystemCalls())
+        GTEST_SKIP() << "this machine's clock source has no vDSO path: every clock read is a system call";
+    host::Lv2Options options;
+    options.sampleRate = 48000;
+    options.nominalBlockLength = 4096;
+    options.maxBlockLength = 4096;
+    host::Lv2Plugin plugin(VANDREL_LV2_BUNDLE, lv2port::kPluginUri, options);
+    plugin.activate();
+    std::atomic<bool> stop{false};
+    std::thread hostThread([&] {
+        for (int k = 0; !stop.load(); ++k) {
+            plugin.saveState();
+            std::this_thread::yield();
+        }
+    });
+    Buffers<float> in(4096), out(4096);
+    bool anyNonFinite = false;
+    const Counts c = Watched([&] {
+        std::minstd_rand random(3);
+        double phase = 0;
+        for (int block = 0; block < 600; ++block) {
+            const auto frames = static_cast<uint32_t>(block % 50 == 0 ? 0 : 1 + random() % 4096);
+            for (uint32_t i = 0; i < frames; ++i) {
+                phase += 2 * std::numbers::pi * 220 / 48000;
+                in.left[i] = static_cast<float>(0.1 * std::sin(phase));
+                in.right[i] = -in.left[i];
+            }
+            if (block % 5 == 0) {
+                const host::Lv2Port& port = plugin.ports()[lv2port::kFirstControl + random() % 14];
+                plugin.control(port.index) = port.minimum + (port.maximum - port.minimum) *
+                                                                static_cast<float>(random() % 1000) / 999.0f;
+            }
+            plugin.run(in.channels, out.channels, frames);
+            for (uint32_t i = 0; i < frames; ++i) anyNonFinite |= !std::isfinite(out.left[i]);
+        }
+    });
+    stop = true;
+    hostThread.join();
+    std::printf("LV2 run, 600 blocks: %s\n", Describe(c).c_str());
+    EXPECT_EQ(c.allocations, 0u) << Describe(c);
+    EXPECT_EQ(c.releases, 0u) << Describe(c);
+    EXPECT_EQ(c.locks, 0u) << Describe(c);
+    EXPECT_EQ(c.syscalls, 0u) << Describe(c);
+    EXPECT_FALSE(anyNonFinite);
 }
 
 } // namespace
