@@ -24,8 +24,9 @@ public:
 // The parameter a target loudness is set through.
 inline constexpr const char* kTargetParameter = "Target LUFS";
 
-// The FLAC level a render writes at unless told otherwise.
-inline constexpr int kDefaultFlacLevel = 5;
+// The FLAC level a render writes at unless told otherwise: on speech and music its files are 0.4 to 2 %
+// larger than level 5's (FLAC's own default) for well under half the encoding time.
+inline constexpr int kDefaultFlacLevel = 1;
 
 struct PluginSetup {
     std::filesystem::path plugin;

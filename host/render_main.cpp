@@ -60,7 +60,7 @@ Options:
   --plot FILE.png            draw short-term loudness and gain over time
   --editor                   show the plug-in's panel while the file plays in real time;
                              closing the window ends OUT there
-  --flac-level N             FLAC compression, 0 (fastest) to 8 (smallest), default 5; the
+  --flac-level N             FLAC compression, 0 (fastest) to 8 (smallest), default 1; the
                              samples are the same at every level
   --strict                   exit with 3 when there is a warning (clipping, target missed)
   --quiet                    no progress bar and no report on stdout; warnings still go to

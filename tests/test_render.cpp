@@ -61,6 +61,11 @@ TEST_F(RenderThirdParty, FlacRoundTripAndConversionsFollowTheOutputName) {
     const Audio flac = readAudio(file("out.flac"));
     EXPECT_EQ(flac.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
     expectSameAudio(flac, readAudio(file("in.flac")), 1.0 / 32768 + 1e-9);
+    // Another compression level: other bytes, the same samples.
+    ASSERT_EQ(run({file("in.flac"), file("level8.flac"), "--plugin", kEq, "-q", "--flac-level", "8"}).status,
+              0);
+    EXPECT_FALSE(slurp(file("level8.flac")) == slurp(file("out.flac")));
+    expectSameAudio(readAudio(file("level8.flac")), flac, 0.0);
 
     // Float WAV to FLAC: FLAC holds no floats, so 24-bit; FLAC to WAV keeps 16-bit.
     writeAudio(file("float.wav"), programme(2, 1.0, SF_FORMAT_WAV | SF_FORMAT_FLOAT));

@@ -45,8 +45,12 @@ TEST_F(RenderVandrel, EachFileIsWrittenAsItsSingleRenderWhateverTheJobsWithTheFo
 
     for (const std::string jobs : {"1", "2"}) {
         const std::string out = "out" + jobs;
-        const RunResult result = run({"--out-dir", file(out), "--format", "flac", "-j", jobs, file("in"),
-                                      "--json", file(out + ".json")});
+        std::vector<std::string> args = {"--out-dir", file(out), "--format",         "flac", "-j", jobs,
+                                         file("in"),  "--json",  file(out + ".json")};
+        // Leaving the inputs unmeasured changes nothing that is written.
+        const bool measured = jobs == "1";
+        if (!measured) args.push_back("--no-input-loudness");
+        const RunResult result = run(args);
         EXPECT_EQ(result.status, 4) << result.err;
         // A line per file on stderr, the failure among them; the table names it and why.
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 4) << result.err;
@@ -71,6 +75,7 @@ TEST_F(RenderVandrel, EachFileIsWrittenAsItsSingleRenderWhateverTheJobsWithTheFo
             if (json.text(at + ".status") != "done") continue;
             const double written = integratedLoudness(readAudio(json.text(at + ".output")));
             EXPECT_NEAR(*json.number(at + ".report.output.integrated_lufs"), written, 0.01) << at;
+            EXPECT_EQ(json.number(at + ".report.input.integrated_lufs").has_value(), measured) << at;
         }
     }
     fs::create_directories(file("single/sub/deeper"));
