@@ -60,6 +60,9 @@ Options:
   --plot FILE.png            draw short-term loudness and gain over time
   --editor                   show the plug-in's panel while the file plays in real time;
                              closing the window ends OUT there
+  --one-thread               read, level, measure and write on one thread rather than
+                             on threads beside each other: for running several renderers
+                             side by side (a batch does so when its jobs fill the cores)
   --flac-level N             FLAC compression, 0 (fastest) to 8 (smallest), default 1; the
                              samples are the same at every level
   --strict                   exit with 3 when there is a warning (clipping, target missed)
@@ -218,6 +221,8 @@ Command parse(int argc, char** argv) {
             command.batch.skipExisting = true;
         } else if (arg == "--json-each") {
             command.batch.jsonEach = true;
+        } else if (arg == "--one-thread") {
+            command.render.oneThread = true;
         } else if (arg == "--no-input-loudness") {
             command.render.measureInput = false;
         } else if (arg == "--shard") {
@@ -361,6 +366,7 @@ int runBatch(Command& command) {
                                                 (error ? ": " + error.message() : std::string()));
     if (command.json) host::checkOutputPath(*command.json, nullptr);
     const auto items = host::collectBatch(batch);
+    if (items.empty()) fail("note: no audio files to render (folders are searched for known audio names)");
     batch.display = !command.quiet && isatty(STDERR_FILENO);
     batch.log = !command.quiet && !batch.display;
     stopOnSignals();
