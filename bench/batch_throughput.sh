@@ -45,8 +45,11 @@ for round in $(seq 1 "$rounds"); do
         "$render" {} "$work/out/{/.}.flac" -q --flac-level 5 "$@" ::: "$work"/in/*.wav
     measure "a render per file, parallel -j 2" parallel --will-cite -j 2 \
         "$render" {} "$work/out/{/.}.flac" -q "$@" ::: "$work"/in/*.wav
+    measure "batch -j 1 --one-thread" "${batch[@]}" -j 1 --one-thread
     measure "batch -j 1" "${batch[@]}" -j 1
     measure "batch -j 2" "${batch[@]}" -j 2
     measure "batch -j 2 --flac-level 5" "${batch[@]}" -j 2 --flac-level 5
     measure "batch -j 2 --no-input-loudness" "${batch[@]}" -j 2 --no-input-loudness
 done
+# Memory per job: eight jobs at once (on two cores they take turns; the figure to see is the memory).
+measure "batch -j 8" "${batch[@]}" -j 8

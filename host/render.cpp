@@ -127,8 +127,8 @@ private:
     std::thread thread_;
 };
 
-// A loudness meter on a thread of its own: one for the input and one for the output, so measuring
-// runs beside the plug-in.
+// A loudness meter on a thread of its own, one for the input and one for the output, so that measuring
+// runs beside the plug-in; or on the render's thread, when every core has a render of its own.
 class MeterThread {
 public:
     MeterThread(int channels, int sampleRate, bool threaded)
