@@ -159,8 +159,8 @@ public:
         }
         char line[256];
         const double speed = elapsed > 0 ? audio / elapsed : 0.0;
-        std::snprintf(line, sizeof line, "\r%zu/%zu files  %.2f h of audio  %.0fx real time", done_,
-                      items_.size(), audio / 3600.0, speed);
+        std::snprintf(line, sizeof line, "\r%zu/%zu files  %s of audio  %.0fx real time", done_,
+                      items_.size(), formatClock(audio).c_str(), speed);
         std::string text = line;
         if (bytes > 0 && totalBytes_ > 0)
             text += "  " + formatClock(elapsed * (double(totalBytes_) - bytes) / bytes) + " left";

@@ -68,6 +68,8 @@ Options:
   --strict                   exit with 3 when there is a warning (clipping, target missed)
   --quiet                    no progress bar and no report on stdout; warnings still go to
                              stderr
+  --version                  the version of the renderer and its libraries
+  --help                     this text
 
 Batches (many files, each written as a single render of it would write it):
   --out-dir DIR              render every IN into DIR (made if missing); a folder IN is
@@ -90,8 +92,6 @@ Batches (many files, each written as a single render of it would write it):
   terminal or a line per file otherwise (none with --quiet; failures always). Exit status:
   0 when every file was done (or skipped), 4 when one failed or was not done, 3 with
   --strict when one has a warning, 128 plus the signal's number when stopped by one.
-  --version                  the version of the renderer and its libraries
-  --help                     this text
 )";
 
 class UsageError : public std::runtime_error {
