@@ -47,9 +47,10 @@ TEST_F(RenderVandrel, EachFileIsWrittenAsItsSingleRenderWhateverTheJobsWithTheFo
         const std::string out = "out" + jobs;
         std::vector<std::string> args = {"--out-dir", file(out), "--format",         "flac", "-j", jobs,
                                          file("in"),  "--json",  file(out + ".json")};
-        // Leaving the inputs unmeasured changes nothing that is written.
+        // Leaving the inputs unmeasured changes nothing that is written; each file's own report beside it,
+        // only when asked for.
         const bool measured = jobs == "1";
-        if (!measured) args.push_back("--no-input-loudness");
+        args.push_back(measured ? "--json-each" : "--no-input-loudness");
         const RunResult result = run(args);
         EXPECT_EQ(result.status, 4) << result.err;
         // A line per file on stderr, the failure among them; the table names it and why.
@@ -61,7 +62,10 @@ TEST_F(RenderVandrel, EachFileIsWrittenAsItsSingleRenderWhateverTheJobsWithTheFo
         EXPECT_NE(result.out.find("bad.wav: cannot read as audio"), std::string::npos) << result.out;
 
         std::set<std::string> expected;
-        for (const auto& [input, output] : outputs) expected.insert(output);
+        for (const auto& [input, output] : outputs) {
+            expected.insert(output);
+            if (measured) expected.insert(output + ".json");
+        }
         EXPECT_EQ(filesUnder(file(out)), expected);
         const Json json = report(file(out + ".json"));
         ASSERT_EQ(json.count("files"), 4u);
@@ -76,6 +80,10 @@ TEST_F(RenderVandrel, EachFileIsWrittenAsItsSingleRenderWhateverTheJobsWithTheFo
             const double written = integratedLoudness(readAudio(json.text(at + ".output")));
             EXPECT_NEAR(*json.number(at + ".report.output.integrated_lufs"), written, 0.01) << at;
             EXPECT_EQ(json.number(at + ".report.input.integrated_lufs").has_value(), measured) << at;
+            if (measured) {
+                EXPECT_EQ(report(json.text(at + ".output") + ".json").number("output.integrated_lufs"),
+                          json.number(at + ".report.output.integrated_lufs"));
+            }
         }
     }
     fs::create_directories(file("single/sub/deeper"));
