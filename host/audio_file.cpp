@@ -232,6 +232,11 @@ std::string stringTypeName(int type) {
     return "string " + std::to_string(type);
 }
 
+bool audioFileName(const std::filesystem::path& path) {
+    std::string extension = lowercase(path.extension().string());
+    return extension.size() > 1 && containerFor(extension.substr(1), 0).has_value();
+}
+
 std::string describeFormat(int format) {
     return containerName(format) + ", " + subtypeName(format & SF_FORMAT_SUBMASK);
 }
@@ -303,7 +308,7 @@ OutputFormat outputFormatFor(const std::filesystem::path& path, int inputFormat,
 
 AudioWriter::AudioWriter(int descriptor, const std::filesystem::path& path, int format, int channels,
                          int sampleRate)
-    : path_(path) {
+    : path_(path), format_(format) {
     SF_INFO info{};
     info.format = format;
     info.channels = channels;
@@ -342,6 +347,13 @@ bool AudioWriter::setString(int type, const std::string& text) {
 bool AudioWriter::setBroadcastInfo(const std::vector<char>& info) {
     std::vector<char> copy = info;
     return sf_command(file_, SFC_SET_BROADCAST_INFO, copy.data(), int(copy.size())) == SF_TRUE;
+}
+
+void AudioWriter::setFlacLevel(int level) {
+    if ((format_ & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC) return;
+    // libsndfile maps 0 to 1 onto FLAC's levels 0 to 8.
+    double scaled = std::clamp(level, 0, 8) / 8.0;
+    sf_command(file_, SFC_SET_COMPRESSION_LEVEL, &scaled, sizeof scaled);
 }
 
 void AudioWriter::close() {

@@ -60,6 +60,9 @@ struct OutputFormat {
 OutputFormat outputFormatFor(const std::filesystem::path& path, int inputFormat,
                              const std::optional<std::string>& sampleFormat, int channels, int sampleRate);
 
+// Whether a file's name extension is one of the audio formats libsndfile knows.
+bool audioFileName(const std::filesystem::path& path);
+
 // "FLAC, 16-bit PCM": libsndfile's names for the container and the sample format.
 std::string describeFormat(int format);
 
@@ -89,12 +92,15 @@ public:
     // Before the first write; false where the format has no place for it.
     bool setString(int type, const std::string& text);
     bool setBroadcastInfo(const std::vector<char>& info);
+    // FLAC's compression level, 0 to 8, before the first write; other formats ignore it.
+    void setFlacLevel(int level);
     // Flushes and closes; throws when the data did not reach the file.
     void close();
 
 private:
     std::filesystem::path path_;
     sf_private_tag* file_ = nullptr;
+    int format_ = 0;
 };
 
 } // namespace host

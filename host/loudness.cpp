@@ -108,20 +108,32 @@ TruePeakMeter::~TruePeakMeter() {
     ebur128_destroy(&state);
 }
 
-// The largest output of every phase of the interpolator for the piece in channel_, in single precision.
-float TruePeakMeter::estimate(size_t count) const {
+// The largest output of every phase of the interpolator for the piece in channel_, in single precision,
+// leaving out each group of sixteen outputs whose inputs are too small for any phase to raise the peak:
+// where the programme is held under a ceiling, the loud pieces' quieter stretches.
+float TruePeakMeter::estimate(size_t count) {
     const auto history = size_t(interpolator_.historyFrames);
-    // Sixteen outputs at a time, in four independent sums.
+    // Group g's outputs reach the inputs from 16 g to 16 g + 15 + history: blocks g to g + reach.
+    const size_t groups = (count + 15) / 16, reach = (history + 15) / 16;
+    groupLargest_.assign(groups + reach, 0.0f);
+    for (size_t i = 0; i < channel_.size() && i / 16 < groupLargest_.size(); ++i)
+        groupLargest_[i / 16] = std::max(groupLargest_[i / 16], std::abs(channel_[i]));
+    const double enough = truePeak_ / (interpolator_.gain * (1.0 + 1e-5));
     Floats highest{}, lowest{};
-    for (const auto& phase : interpolator_.phases)
-        for (size_t k = 0; k < count; k += 16) {
+    for (size_t g = 0; g < groups; ++g) {
+        float largest = 0.0f;
+        for (size_t block = g; block <= g + reach; ++block) largest = std::max(largest, groupLargest_[block]);
+        if (double(largest) <= enough) continue;
+        // Sixteen outputs at a time, in four independent sums.
+        for (const auto& phase : interpolator_.phases) {
             Floats sums[4];
-            TruePeakInterpolator::sixteenOutputs(phase, &channel_[history + k], sums);
+            TruePeakInterpolator::sixteenOutputs(phase, &channel_[history + 16 * g], sums);
             for (const Floats& sum : sums) {
                 highest = highest > sum ? highest : sum;
                 lowest = lowest < sum ? lowest : sum;
             }
         }
+    }
     float largest = 0.0f;
     for (int lane = 0; lane < 4; ++lane) largest = std::max({largest, highest[lane], -lowest[lane]});
     return largest;

@@ -40,7 +40,7 @@ public:
     int64_t measuredPieces() const { return measuredPieces_; }
 
 private:
-    float estimate(size_t count) const;
+    float estimate(size_t count);
 
     void* state_ = nullptr;
     int channels_;
@@ -48,6 +48,7 @@ private:
     std::vector<float> history_;                       // the interpolator's history, interleaved
     std::vector<float> channel_;                       // history and piece of one channel
     std::vector<float> pieceLargest_, historyLargest_; // each channel's largest magnitude
+    std::vector<float> groupLargest_;                  // of each sixteen samples of channel_
     double truePeak_ = 0.0;
     double samplePeak_ = 0.0;
     int64_t pieces_ = 0;

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -42,16 +43,24 @@ std::vector<uint8_t> readBytes(const std::filesystem::path& path) {
 
 // Chunks of audio handed, in order, to a thread of its own through a bounded queue: the render waits
 // rather than piling up audio when the thread falls behind. An error on the thread reaches the render at
-// its next hand-over or at the end; what comes after an error is dropped.
+// its next hand-over or at the end; what comes after an error is dropped. Without a thread of its own it
+// consumes each chunk as it is handed on, on the caller's thread.
 template <typename Sample> class ChunkThread {
 public:
-    explicit ChunkThread(std::function<void(const std::vector<Sample>&)> consume)
-        : consume_(std::move(consume)), thread_([this] { run(); }) {}
+    ChunkThread(std::function<void(const std::vector<Sample>&)> consume, bool threaded)
+        : consume_(std::move(consume)) {
+        if (threaded) thread_ = std::thread([this] { run(); });
+    }
     ~ChunkThread() { join(); }
 
     // Takes the frames and leaves `chunk` empty, with the room of a chunk consumed before when there is one:
     // once running, handing chunks on allocates nothing, nor grows a chunk step by step.
     void push(std::vector<Sample>& chunk) {
+        if (!thread_.joinable()) {
+            consume_(chunk);
+            chunk.clear();
+            return;
+        }
         std::unique_lock lock(mutex_);
         spaceFree_.wait(lock, [&] { return chunks_.size() < kMaxChunks; });
         if (error_) std::rethrow_exception(error_);
@@ -75,6 +84,7 @@ private:
     static constexpr size_t kMaxChunks = 16;
 
     void join() {
+        if (!thread_.joinable()) return;
         {
             std::lock_guard lock(mutex_);
             if (done_) return;
@@ -117,14 +127,16 @@ private:
     std::thread thread_;
 };
 
-// A loudness meter on a thread of its own: one for the input and one for the output, so measuring
-// runs beside the plug-in.
+// A loudness meter on a thread of its own, one for the input and one for the output, so that measuring
+// runs beside the plug-in; or on the render's thread, when every core has a render of its own.
 class MeterThread {
 public:
-    MeterThread(int channels, int sampleRate)
-        : meter_(channels, sampleRate), thread_([this, channels](const std::vector<float>& chunk) {
-              meter_.add(chunk.data(), int64_t(chunk.size()) / channels);
-          }) {}
+    MeterThread(int channels, int sampleRate, bool threaded)
+        : meter_(channels, sampleRate), thread_(
+                                            [this, channels](const std::vector<float>& chunk) {
+                                                meter_.add(chunk.data(), int64_t(chunk.size()) / channels);
+                                            },
+                                            threaded) {}
 
     void push(std::vector<float>& interleaved) { thread_.push(interleaved); }
     void finish() { thread_.finish(); }
@@ -203,17 +215,22 @@ private:
     std::vector<float> written_;
 };
 
+struct RenderDone {
+    int32_t latency; // as the plug-in reported it
+    int64_t frames;  // read from the input
+};
+
 // One render, for either sample width.
 template <typename Sample> class Renderer {
 public:
     Renderer(const RenderOptions& options, AudioReader& reader, Plugin& plugin, AudioWriter& writer,
-             PcmQuantizer* quantizer, TruePeakLimiter* ceiling, MeterThread& inputMeter,
+             PcmQuantizer* quantizer, TruePeakLimiter* ceiling, MeterThread* inputMeter,
              MeterThread& outputMeter, ProgressBar& progress, const std::atomic<bool>& stop,
              EditorWindow* window)
         : options_(options), reader_(reader), plugin_(plugin), ceiling_(ceiling), inputMeter_(inputMeter),
           progress_(progress), stop_(stop), window_(window), fileChannels_(reader.channels()),
           block_(options.setup.block), output_(writer, quantizer, outputMeter, fileChannels_),
-          writing_([this](const std::vector<Sample>& chunk) { output_.consume(chunk); }) {
+          writing_([this](const std::vector<Sample>& chunk) { output_.consume(chunk); }, !options.oneThread) {
         fileIn_.resize(size_t(block_ * fileChannels_));
         readAhead_.resize(kChunkFrames * size_t(fileChannels_));
         fileOut_.resize(size_t(block_ * fileChannels_));
@@ -221,8 +238,7 @@ public:
         pluginOut_.assign(size_t(std::max(plugin.numOutputs(), 2)), std::vector<Sample>(size_t(block_)));
     }
 
-    // Answers the latency the plug-in reported.
-    int32_t run() {
+    RenderDone run() {
         const double rate = reader_.sampleRate();
         int64_t read = 0, written = 0, processed = 0, skip = -1;
         int32_t reported = 0;
@@ -250,15 +266,16 @@ public:
             skip -= skipped;
             const int64_t take = std::min<int64_t>(block_ - skipped, read - written);
             gather(pendingWrite_, fileOut_, skipped, take, writing_);
-            gather(pendingIn_, fileIn_, 0, got, inputMeter_);
+            if (inputMeter_) gather(pendingIn_, fileIn_, 0, got, *inputMeter_);
             written += take;
             progress_.update(written);
+            if (options_.progressCounter) options_.progressCounter->framesWritten.store(written);
             if (window_ && !window_->playUntil(processed)) break; // the window was closed
         }
-        inputMeter_.push(pendingIn_);
+        if (inputMeter_) inputMeter_->push(pendingIn_);
         writing_.push(pendingWrite_);
         writing_.finish();
-        return reported;
+        return {reported, read};
     }
 
 private:
@@ -350,7 +367,7 @@ private:
     AudioReader& reader_;
     Plugin& plugin_;
     TruePeakLimiter* ceiling_;
-    MeterThread& inputMeter_;
+    MeterThread* inputMeter_;
     ProgressBar& progress_;
     const std::atomic<bool>& stop_;
     EditorWindow* window_;
@@ -551,6 +568,7 @@ RenderResult render(const RenderOptions& options, const std::atomic<bool>& stop)
     TemporaryFile temporary(options.output);
     AudioWriter writer(temporary.takeDescriptor(), options.output, format.format, reader.channels(),
                        reader.sampleRate());
+    writer.setFlacLevel(options.flacLevel);
     for (const auto& [type, text] : reader.strings())
         (writer.setString(type, text) ? result.metadataCarried : result.metadataDropped)
             .push_back(stringTypeName(type));
@@ -564,36 +582,50 @@ RenderResult render(const RenderOptions& options, const std::atomic<bool>& stop)
     std::optional<TruePeakLimiter> ceiling;
     if (options.ceiling) ceiling.emplace(reader.channels(), reader.sampleRate(), *options.ceiling);
 
-    MeterThread inputMeter(reader.channels(), reader.sampleRate());
-    MeterThread outputMeter(reader.channels(), reader.sampleRate());
+    const bool threaded = !options.oneThread;
+    std::optional<MeterThread> inputMeter;
+    if (options.measureInput) inputMeter.emplace(reader.channels(), reader.sampleRate(), threaded);
+    MeterThread outputMeter(reader.channels(), reader.sampleRate(), threaded);
     ProgressBar progress(options.progress, reader.frames(), reader.sampleRate());
+    if (options.progressCounter) {
+        options.progressCounter->framesTotal.store(reader.frames());
+        options.progressCounter->sampleRate.store(reader.sampleRate());
+    }
     const auto start = std::chrono::steady_clock::now();
     plugin->resume();
     std::unique_ptr<EditorWindow> window;
     if (options.editor) window = std::make_unique<EditorWindow>(*plugin, reader.sampleRate());
     PcmQuantizer* rounding = quantizer ? &*quantizer : nullptr;
     TruePeakLimiter* limiter = ceiling ? &*ceiling : nullptr;
-    result.latency = options.doublePrecision
-                         ? Renderer<double>(options, reader, *plugin, writer, rounding, limiter, inputMeter,
+    MeterThread* input = inputMeter ? &*inputMeter : nullptr;
+    const auto done = options.doublePrecision
+                          ? Renderer<double>(options, reader, *plugin, writer, rounding, limiter, input,
+                                             outputMeter, progress, stop, window.get())
+                                .run()
+                          : Renderer<float>(options, reader, *plugin, writer, rounding, limiter, input,
                                             outputMeter, progress, stop, window.get())
-                               .run()
-                         : Renderer<float>(options, reader, *plugin, writer, rounding, limiter, inputMeter,
-                                           outputMeter, progress, stop, window.get())
-                               .run();
+                                .run();
+    result.latency = done.latency;
     window.reset();
     plugin->suspend();
     writer.close();
-    inputMeter.finish();
+    if (inputMeter) inputMeter->finish();
     outputMeter.finish();
     makeReproducible(temporary.path(), format.format, options.output);
     if (stop.load()) throw Interrupted();
     temporary.commit();
     progress.finish();
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    result.frames = inputMeter.meter().frames();
-    result.input = inputMeter.meter().summary();
+    result.frames = done.frames;
+    result.inputMeasured = inputMeter.has_value();
+    if (inputMeter) {
+        result.input = inputMeter->meter().summary();
+        result.inputShortTerm = inputMeter->meter().shortTerm();
+    } else {
+        constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
+        result.input = {kUnknown, kUnknown, kUnknown, kUnknown, kUnknown, kUnknown};
+    }
     result.output = outputMeter.meter().summary();
-    result.inputShortTerm = inputMeter.meter().shortTerm();
     result.outputShortTerm = outputMeter.meter().shortTerm();
     if (quantizer) result.clippedSamples = quantizer->clipped();
     if (ceiling)

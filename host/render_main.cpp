@@ -1,5 +1,7 @@
 // vandrel2-render: levels audio files from the command line through a VST 2.4 effect.
 #include "host/audio_file.h"
+#include "host/batch.h"
+#include "host/json.h"
 #include "host/parameters.h"
 #include "host/render.h"
 #include "host/report.h"
@@ -12,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ebur128.h>
+#include <sched.h>
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -19,10 +22,13 @@ namespace {
 
 constexpr const char* kProgram = "vandrel2-render";
 constexpr const char* kPluginFile = "vandrel2.so";
-// A warning is exit 0, or kWarned with --strict; a signal is 128 plus its number, as a shell reports it.
-constexpr int kFailed = 1, kUsage = 2, kWarned = 3, kSignalled = 128;
+// A warning is exit 0, or kWarned with --strict; a batch in which a file failed or was not done is
+// kIncomplete; a signal is 128 plus its number, as a shell reports it.
+constexpr int kFailed = 1, kUsage = 2, kWarned = 3, kIncomplete = 4, kSignalled = 128;
 
 constexpr const char* kUsageText = R"(Usage: vandrel2-render IN OUT [options]
+       vandrel2-render --out-dir DIR [options] IN... [--from-list FILE|-]
+       vandrel2-render --merge-reports SUMMARY.json... [--json FILE]
        vandrel2-render --list-params [IN] [options]
 
 Levels an audio file through the Vandrel 2 plug-in (or any VST 2.4 effect), holds its true
@@ -54,11 +60,38 @@ Options:
   --plot FILE.png            draw short-term loudness and gain over time
   --editor                   show the plug-in's panel while the file plays in real time;
                              closing the window ends OUT there
+  --one-thread               read, level, measure and write on one thread rather than
+                             on threads beside each other: for running several renderers
+                             side by side (a batch does so when its jobs fill the cores)
+  --flac-level N             FLAC compression, 0 (fastest) to 8 (smallest), default 1; the
+                             samples are the same at every level
   --strict                   exit with 3 when there is a warning (clipping, target missed)
   --quiet                    no progress bar and no report on stdout; warnings still go to
                              stderr
   --version                  the version of the renderer and its libraries
   --help                     this text
+
+Batches (many files, each written as a single render of it would write it):
+  --out-dir DIR              render every IN into DIR (made if missing); a folder IN is
+                             searched for audio files, whose layout under it is kept
+  --from-list FILE           more inputs, one path a line; - reads them from stdin
+  --format EXT, --ext EXT    the outputs' format by name extension (flac, wav...); the
+                             input's own when not given
+  -j N, --jobs N             files rendered at once, each by its own plug-in instance
+                             (default: one per core)
+  --skip-existing            leave out files whose output is already there (an output is
+                             either complete or absent, so an interrupted batch resumes)
+  --json FILE                one JSON document for the batch: a record per file, totals
+  --json-each                also a file's own JSON report beside its output (OUT.json)
+  --no-input-loudness        do not measure the inputs (their columns stay empty)
+  --shard K/N                only every N-th file from the K-th (K from 1 to N): the same
+                             command for each K renders the batch in N parts
+  --merge-reports            read the --json documents of a batch's parts (the files
+                             named) and give the one summary; --json writes it
+  A batch prints a table of every file and the totals on stdout, a progress line on a
+  terminal or a line per file otherwise (none with --quiet; failures always). Exit status:
+  0 when every file was done (or skipped), 4 when one failed or was not done, 3 with
+  --strict when one has a warning, 128 plus the signal's number when stopped by one.
 )";
 
 class UsageError : public std::runtime_error {
@@ -84,6 +117,9 @@ struct Command {
     bool quiet = false;
     bool strict = false;
     std::optional<std::filesystem::path> json, plot;
+    host::BatchOptions batch;
+    bool batchMode = false;
+    bool mergeReports = false;
 };
 
 double parseNumber(const std::string& option, const std::string& text) {
@@ -158,14 +194,73 @@ Command parse(int argc, char** argv) {
             command.render.editor = true;
         } else if (arg == "--quiet" || arg == "-q") {
             command.quiet = true;
+        } else if (arg == "--flac-level") {
+            const double level = parseNumber(arg, value());
+            if (level < 0 || level > 8 || level != std::floor(level))
+                throw UsageError("--flac-level: expects a whole number from 0 to 8");
+            command.render.flacLevel = int(level);
+        } else if (arg == "--out-dir") {
+            command.batch.outDir = value();
+            command.batchMode = true;
+        } else if (arg == "--from-list") {
+            command.batch.listFile = value();
+            command.batchMode = true;
+        } else if (arg == "--format" || arg == "--ext") {
+            std::string extension = value();
+            if (!extension.empty() && extension[0] == '.') extension.erase(0, 1);
+            if (extension.empty() || extension.find('/') != std::string::npos)
+                throw UsageError(arg + ": expects a file name extension such as flac");
+            command.batch.extension = extension;
+        } else if (arg == "-j" || arg == "--jobs" || (arg.rfind("-j", 0) == 0 && arg.size() > 2)) {
+            const std::string text = arg.size() > 2 && arg[1] == 'j' ? arg.substr(2) : value();
+            const double jobs = parseNumber("-j", text);
+            if (jobs < 1 || jobs > 1024 || jobs != std::floor(jobs))
+                throw UsageError("-j: expects a whole number of jobs from 1 to 1024");
+            command.batch.jobs = int(jobs);
+        } else if (arg == "--skip-existing") {
+            command.batch.skipExisting = true;
+        } else if (arg == "--json-each") {
+            command.batch.jsonEach = true;
+        } else if (arg == "--one-thread") {
+            command.render.oneThread = true;
+        } else if (arg == "--no-input-loudness") {
+            command.render.measureInput = false;
+        } else if (arg == "--shard") {
+            const std::string text = value();
+            int part = 0, parts = 0;
+            char end = 0;
+            if (std::sscanf(text.c_str(), "%d/%d%c", &part, &parts, &end) != 2 || parts < 1 || part < 1 ||
+                part > parts)
+                throw UsageError("--shard: expects K/N with K from 1 to N, got '" + text + "'");
+            command.batch.shard = {part, parts};
+        } else if (arg == "--merge-reports") {
+            command.mergeReports = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw UsageError("unknown option " + arg);
         } else {
             command.files.push_back(arg);
         }
     }
+    if (command.mergeReports) {
+        if (command.files.empty()) throw UsageError("--merge-reports: needs the batch summaries to merge");
+        return command;
+    }
+    if (command.batchMode) {
+        if (command.batch.outDir.empty())
+            throw UsageError("--from-list: needs --out-dir DIR for the outputs");
+        for (const auto& [given, option] : {std::pair{command.plot.has_value(), "--plot"},
+                                            {command.render.setup.saveState.has_value(), "--save-state"},
+                                            {command.render.editor, "--editor"},
+                                            {command.listParams, "--list-params"}})
+            if (given) throw UsageError(std::string(option) + ": one file at a time, not with --out-dir");
+        if (command.files.empty() && !command.batch.listFile)
+            throw UsageError("--out-dir: needs files or folders to render");
+        command.batch.inputs = command.files;
+        return command;
+    }
     const size_t most = command.listParams ? 1 : 2;
-    if (command.files.size() > most) throw UsageError("too many files: " + command.files[most]);
+    if (command.files.size() > most)
+        throw UsageError("too many files: " + command.files[most] + " (for many, give --out-dir DIR)");
     if (!command.listParams && command.files.size() < 2)
         throw UsageError("needs an input and an output file");
     return command;
@@ -231,10 +326,68 @@ void listParameters(const Command& command) {
     }
 }
 
+void fail(const std::string& message) {
+    std::string line = message;
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
+}
+
+// The cores this process may run on.
+int cores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+    return std::max(1, int(sysconf(_SC_NPROCESSORS_ONLN)));
+}
+
+void stopOnSignals() {
+    // Ctrl-C, kill, and a closed terminal or SSH session alike stop the render and remove its output.
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+// The summary of a batch or of its merged parts: the table on stdout, the document with --json.
+int summarise(const Command& command, const std::vector<std::string>& records, std::optional<double> wall) {
+    if (command.json) host::writeTextFile(*command.json, host::batchJson(records, wall));
+    if (!command.quiet) std::fputs(host::batchTable(records, wall).c_str(), stdout);
+    return host::batchIncomplete(records) ? kIncomplete : 0;
+}
+
+int runBatch(Command& command) {
+    auto& batch = command.batch;
+    batch.render = command.render;
+    if (batch.jobs == 0) batch.jobs = cores();
+    std::error_code error;
+    std::filesystem::create_directories(batch.outDir, error);
+    if (!std::filesystem::is_directory(batch.outDir))
+        throw host::FileError(batch.outDir, "cannot make the output folder" +
+                                                (error ? ": " + error.message() : std::string()));
+    if (command.json) host::checkOutputPath(*command.json, nullptr);
+    const auto items = host::collectBatch(batch);
+    if (items.empty()) fail("note: no audio files to render (folders are searched for known audio names)");
+    batch.display = !command.quiet && isatty(STDERR_FILENO);
+    batch.log = !command.quiet && !batch.display;
+    stopOnSignals();
+    const auto outcome = host::runBatch(batch, items, stopRequested);
+    const int status = summarise(command, outcome.records, outcome.wallSeconds);
+    if (stopRequested.load()) {
+        fail("interrupted; the files done are complete, the rest left out");
+        return kSignalled + stopSignal.load();
+    }
+    return status != 0 ? status : command.strict && outcome.warned ? kWarned : 0;
+}
+
 int run(int argc, char** argv) {
     Command command = parse(argc, argv);
     auto& options = command.render;
+    if (command.mergeReports) {
+        std::vector<std::filesystem::path> documents(command.files.begin(), command.files.end());
+        return summarise(command, host::mergeRecords(documents), std::nullopt);
+    }
     if (!command.pluginGiven) options.setup.plugin = defaultPlugin();
+    if (command.batchMode) return runBatch(command);
     if (command.listParams) {
         if (options.setup.saveState && !command.files.empty()) {
             const std::filesystem::path input = command.files[0];
@@ -250,12 +403,7 @@ int run(int argc, char** argv) {
     for (const auto& file : {command.json, command.plot, options.setup.saveState})
         if (file) host::checkOutputPath(*file, &options.input, &options.output);
 
-    // Ctrl-C, kill, and a closed terminal or SSH session alike stop the render and remove its output.
-    struct sigaction action {};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-
+    stopOnSignals();
     const host::RenderResult result = host::render(options, stopRequested);
     if (command.json) host::writeTextFile(*command.json, host::jsonReport(options, result));
     if (command.plot) {
@@ -267,12 +415,6 @@ int run(int argc, char** argv) {
     const auto warnings = host::warningsFor(result);
     for (const auto& warning : warnings) std::fprintf(stderr, "%s: warning: %s\n", kProgram, warning.c_str());
     return command.strict && !warnings.empty() ? kWarned : 0;
-}
-
-void fail(const std::string& message) {
-    std::string line = message;
-    std::replace(line.begin(), line.end(), '\n', ' ');
-    std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
 }
 
 } // namespace

@@ -1,74 +1,23 @@
 #include "host/report.h"
 
+#include "host/json.h"
 #include "host/progress.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <string_view>
 
 namespace host {
 
 namespace {
 
+// "-" for a figure not measured.
 std::string number(double value, const char* format = "%.2f") {
+    if (std::isnan(value)) return "-";
     if (!std::isfinite(value)) return value < 0 ? "-inf" : "inf";
     char text[64];
     std::snprintf(text, sizeof text, format, value);
     return text;
-}
-
-std::string jsonNumber(double value) {
-    return std::isfinite(value) ? number(value, "%.3f") : "null";
-}
-
-// The length of the UTF-8 sequence at the start of `text`, or 0 when it is not one.
-size_t utf8Sequence(std::string_view text) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    const size_t length = lead < 0x80                    ? 1
-                          : lead >= 0xC2 && lead <= 0xDF ? 2
-                          : lead >= 0xE0 && lead <= 0xEF ? 3
-                          : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                         : 0;
-    if (length == 0 || text.size() < length) return 0;
-    for (size_t i = 1; i < length; ++i)
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 0;
-    const auto second = static_cast<unsigned char>(text[1]);
-    // Overlong forms, surrogates and code points beyond U+10FFFF.
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
-        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F))
-        return 0;
-    return length;
-}
-
-// A JSON string. File names are bytes: one that is not UTF-8 has its stray bytes read as Latin-1, the
-// usual encoding of such names, so that the report stays valid JSON and the name stays recognisable.
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const size_t sequence = utf8Sequence(std::string_view(text).substr(i));
-        char escaped[8];
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20 || sequence == 0) {
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out.append(text, i, sequence);
-            i += sequence;
-            continue;
-        }
-        ++i;
-    }
-    return out + "\"";
-}
-
-std::string jsonStrings(const std::vector<std::string>& texts) {
-    std::string out = "[";
-    for (const auto& text : texts) out += (out.size() > 1 ? ", " : "") + jsonString(text);
-    return out + "]";
 }
 
 std::string joined(const std::vector<std::string>& texts) {
@@ -84,8 +33,8 @@ std::optional<double> deviation(const RenderResult& result) {
 
 // What can be seen to keep the output from its target.
 std::string missCause(const RenderResult& result) {
-    if (!std::isfinite(result.input.integrated)) return "the input is silent";
-    if (result.noiseFloor && result.input.truePeak < *result.noiseFloor) {
+    if (result.inputMeasured && !std::isfinite(result.input.integrated)) return "the input is silent";
+    if (result.inputMeasured && result.noiseFloor && result.input.truePeak < *result.noiseFloor) {
         const double suggested =
             std::max(result.noiseFloorLowest.value_or(-INFINITY), std::floor(result.input.truePeak - 10.0));
         return "the input's peaks (" + number(result.input.truePeak, "%.1f") +
