@@ -45,7 +45,6 @@ for round in $(seq 1 "$rounds"); do
         "$render" {} "$work/out/{/.}.flac" -q --flac-level 5 "$@" ::: "$work"/in/*.wav
     measure "a render per file, parallel -j 2" parallel --will-cite -j 2 \
         "$render" {} "$work/out/{/.}.flac" -q "$@" ::: "$work"/in/*.wav
-    measure "batch -j 1 --one-thread" "${batch[@]}" -j 1 --one-thread
     measure "batch -j 1" "${batch[@]}" -j 1
     measure "batch -j 2" "${batch[@]}" -j 2
     measure "batch -j 2 --flac-level 5" "${batch[@]}" -j 2 --flac-level 5

@@ -238,8 +238,9 @@ BatchOutcome runBatch(const BatchOptions& options, const std::vector<BatchItem>&
     const size_t workers = std::max<size_t>(1, std::min(size_t(std::max(options.jobs, 1)), items.size()));
     RenderOptions base = options.render;
     base.progress = false;
-    // Jobs that fill every core keep all of a render's work on its own thread.
-    base.oneThread = base.oneThread || workers >= std::max(1u, std::thread::hardware_concurrency());
+    // A job reads, levels, measures and writes on its own thread: the cores are used by jobs, so -j N takes
+    // N cores. Only a batch with fewer files than jobs lets a render spread its stages over the cores left.
+    base.oneThread = base.oneThread || workers >= size_t(std::max(options.jobs, 1));
 
     BatchDisplay display(options, items);
     std::vector<std::string> records(items.size());

@@ -62,7 +62,7 @@ Options:
                              closing the window ends OUT there
   --one-thread               read, level, measure and write on one thread rather than
                              on threads beside each other: for running several renderers
-                             side by side (a batch does so when its jobs fill the cores)
+                             side by side (each job of a batch does so)
   --flac-level N             FLAC compression, 0 (fastest) to 8 (smallest), default 1; the
                              samples are the same at every level
   --strict                   exit with 3 when there is a warning (clipping, target missed)
