@@ -47,10 +47,7 @@ struct Programme {
 };
 
 std::unique_ptr<host::Plugin> Levelling() {
-    auto plugin = std::make_unique<host::Plugin>(VANDREL_PLUGIN_PATH);
-    plugin->open();
-    plugin->setSampleRate(programmes::kRate);
-    plugin->setBlockSize(kBlock);
+    auto plugin = host::openPlugin(VANDREL_PLUGIN_PATH, programmes::kRate, kBlock);
     plugin->resume();
     return plugin;
 }

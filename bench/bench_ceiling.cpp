@@ -24,10 +24,7 @@ constexpr double kCeiling = -1.0;
 constexpr int kTargets[] = {-16, -23};
 
 std::unique_ptr<host::Plugin> Levelling(int target) {
-    auto plugin = std::make_unique<host::Plugin>(VANDREL_PLUGIN_PATH);
-    plugin->open();
-    plugin->setSampleRate(programmes::kRate);
-    plugin->setBlockSize(kBlock);
+    auto plugin = host::openPlugin(VANDREL_PLUGIN_PATH, programmes::kRate, kBlock);
     host::setParameterValue(*plugin, host::findParameter(*plugin, "Target LUFS"), std::to_string(target));
     plugin->resume();
     return plugin;

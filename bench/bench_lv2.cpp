@@ -29,13 +29,8 @@ void Lv2AgainstVst(benchmark::State& state) {
     std::vector<float> output[2] = {std::vector<float>(kBlock), std::vector<float>(kBlock)};
     float* out[] = {output[0].data(), output[1].data()};
 
-    host::HostOptions options;
-    options.sampleRate = kRate;
-    options.blockSize = kBlock;
-    host::Plugin vst(VANDREL_PLUGIN_PATH, options);
-    vst.open();
-    vst.setSampleRate(kRate);
-    vst.setBlockSize(kBlock);
+    const auto opened = host::openPlugin(VANDREL_PLUGIN_PATH, kRate, kBlock);
+    host::Plugin& vst = *opened;
     vst.resume();
     host::Lv2Options lv2Options;
     lv2Options.sampleRate = kRate;

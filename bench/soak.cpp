@@ -117,13 +117,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    host::HostOptions options;
-    options.sampleRate = kRate;
-    options.blockSize = kBlock;
-    host::Plugin effect(plugin, options);
-    effect.open();
-    effect.setSampleRate(kRate);
-    effect.setBlockSize(kBlock);
+    const auto opened = host::openPlugin(plugin, kRate, kBlock);
+    host::Plugin& effect = *opened;
     effect.resume();
 
     Programme programme(seed);

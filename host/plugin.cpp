@@ -323,4 +323,15 @@ void Plugin::closeEditor() {
     dispatcher(vst2::effEditClose);
 }
 
+std::unique_ptr<Plugin> openPlugin(const std::filesystem::path& path, double sampleRate, int32_t blockSize) {
+    HostOptions options;
+    options.sampleRate = sampleRate;
+    options.blockSize = blockSize;
+    auto plugin = std::make_unique<Plugin>(path, options);
+    plugin->open();
+    plugin->setSampleRate(sampleRate);
+    plugin->setBlockSize(blockSize);
+    return plugin;
+}
+
 } // namespace host

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -151,5 +152,8 @@ private:
     std::vector<float*> floatInputs_, floatOutputs_;
     std::vector<double*> doubleInputs_, doubleOutputs_;
 };
+
+// An instance opened for the sample rate and block size, as a host has it before resuming; throws HostError.
+std::unique_ptr<Plugin> openPlugin(const std::filesystem::path& path, double sampleRate, int32_t blockSize);
 
 } // namespace host

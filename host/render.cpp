@@ -388,14 +388,7 @@ private:
 } // namespace
 
 std::unique_ptr<Plugin> loadPlugin(const PluginSetup& setup, int sampleRate) {
-    HostOptions options;
-    options.sampleRate = sampleRate;
-    options.blockSize = setup.block;
-    auto plugin = std::make_unique<Plugin>(setup.plugin, options);
-    plugin->open();
-    plugin->setSampleRate(sampleRate);
-    plugin->setBlockSize(setup.block);
-    return plugin;
+    return openPlugin(setup.plugin, sampleRate, setup.block);
 }
 
 std::vector<std::string> configurePlugin(Plugin& plugin, const PluginSetup& setup) {

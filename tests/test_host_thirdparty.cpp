@@ -52,14 +52,7 @@ Channels processInBlocks(host::Plugin& plugin, const Channels& input) {
 }
 
 std::unique_ptr<host::Plugin> startedPlugin(const std::filesystem::path& path) {
-    host::HostOptions options;
-    options.sampleRate = kRate;
-    options.blockSize = kBlock;
-    auto plugin = std::make_unique<host::Plugin>(path, options);
-    plugin->open();
-    plugin->setSampleRate(kRate);
-    plugin->setBlockSize(kBlock);
-    return plugin;
+    return host::openPlugin(path, kRate, kBlock);
 }
 
 class ThirdParty : public ::testing::Test {

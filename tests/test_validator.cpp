@@ -170,14 +170,7 @@ template <typename Sample> double LargestDifference(const Stereo<Sample>& a, con
 }
 
 std::unique_ptr<host::Plugin> Opened(double rate = 48000, int32_t block = 512) {
-    host::HostOptions options;
-    options.sampleRate = rate;
-    options.blockSize = block;
-    auto plugin = std::make_unique<host::Plugin>(kModule, options);
-    plugin->open();
-    plugin->setSampleRate(rate);
-    plugin->setBlockSize(block);
-    return plugin;
+    return host::openPlugin(kModule, rate, block);
 }
 
 std::unique_ptr<host::Plugin> Started(double rate = 48000, int32_t block = 512) {

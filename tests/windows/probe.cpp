@@ -70,13 +70,7 @@ Programme MakeProgramme(double rate, double seconds, uint64_t seed) {
 }
 
 std::unique_ptr<host::Plugin> Started(const std::filesystem::path& module, double rate, int32_t block) {
-    host::HostOptions options;
-    options.sampleRate = rate;
-    options.blockSize = block;
-    auto plugin = std::make_unique<host::Plugin>(module, options);
-    plugin->open();
-    plugin->setSampleRate(rate);
-    plugin->setBlockSize(block);
+    auto plugin = host::openPlugin(module, rate, block);
     plugin->resume();
     return plugin;
 }
