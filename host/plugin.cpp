@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 namespace host {
 
@@ -12,6 +13,11 @@ namespace {
 // Callbacks made inside the entry point carry no effect record yet; they belong to the instance
 // this thread is creating. Afterwards the record's resvd1, a field reserved for the host, leads back.
 thread_local Plugin* instanceBeingCreated = nullptr;
+
+// A module's initialisers, its entry point and its finalisers run one at a time, as in a host that loads
+// plug-ins from one thread: plug-ins need not be written for concurrent loading, and the loader's own lock
+// is invisible to the thread sanitizer.
+std::recursive_mutex modulesMutex;
 
 intptr_t answerWithoutInstance(int32_t opcode) {
     return opcode == vst2::audioMasterVersion ? 2400 : 0;
@@ -80,6 +86,7 @@ Plugin::Plugin(const std::filesystem::path& path, HostOptions options)
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) throw HostError(name + ": no such file");
     std::string reason;
+    const std::lock_guard<std::recursive_mutex> loading(modulesMutex);
     module_ = LoadModule(path, reason);
     if (module_ == nullptr) throw HostError(name + ": cannot load: " + reason);
     auto fail = [&](const std::string& reason) {
@@ -109,6 +116,7 @@ Plugin::Plugin(const std::filesystem::path& path, HostOptions options)
 
 Plugin::~Plugin() {
     close();
+    const std::lock_guard<std::recursive_mutex> unloading(modulesMutex);
     if (module_ != nullptr) UnloadModule(module_);
 }
 
