@@ -96,11 +96,7 @@ void CDrawContext::setFont(CFontDesc* newFont, int pixelSize, int styleBits) {
     cairo_scaled_font_t*& scaledFont = backend->scaledFont;
     if (scaledFont) cairo_scaled_font_destroy(scaledFont);
     scaledFont = nullptr;
-    font = SharedPointer<CFontDesc>(newFont, SharedPointer<CFontDesc>::kRemember);
-    fontSize = std::max(pixelSize, 1);
-    fontStyle = platformFontStyle(styleBits);
-    if (!newFont) return;
-    CFontDesc::Face* face = newFont->getFace(fontStyle);
+    CFontDesc::Face* face = selectFace(newFont, pixelSize, styleBits);
     if (!face) return;
 
     cairo_matrix_t size, identity;

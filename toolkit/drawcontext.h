@@ -7,6 +7,7 @@
 #include "toolkit/font.h"
 #include "toolkit/geometry.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -61,6 +62,14 @@ protected:
     std::unique_ptr<Backend> backend;
 
 private:
+    // Records the selection and returns the face the backend makes its font from; null for none.
+    CFontDesc::Face* selectFace(CFontDesc* newFont, int pixelSize, int styleBits) {
+        font = SharedPointer<CFontDesc>(newFont, SharedPointer<CFontDesc>::kRemember);
+        fontSize = std::max(pixelSize, 1);
+        fontStyle = platformFontStyle(styleBits);
+        return newFont ? newFont->getFace(fontStyle) : nullptr;
+    }
+
     int drawMode = 0;
     CColor fillColor{0, 0, 0, 255};
     CColor fontColor{0, 0, 0, 255};

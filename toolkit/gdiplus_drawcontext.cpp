@@ -74,11 +74,7 @@ void CDrawContext::fillRect(const CRect& rect) {
 void CDrawContext::setFont(CFontDesc* newFont, int pixelSize, int styleBits) {
     backend->font.reset();
     backend->ascent = backend->descent = 0;
-    font = SharedPointer<CFontDesc>(newFont, SharedPointer<CFontDesc>::kRemember);
-    fontSize = std::max(pixelSize, 1);
-    fontStyle = platformFontStyle(styleBits);
-    if (!newFont) return;
-    CFontDesc::Face* face = newFont->getFace(fontStyle);
+    CFontDesc::Face* face = selectFace(newFont, pixelSize, styleBits);
     if (!face) return;
     const INT style = fontStyle == CFontStyle::kUnderline ? Gdiplus::FontStyleUnderline : face->style;
     auto made = std::make_unique<Gdiplus::Font>(face->family.get(), Gdiplus::REAL(fontSize), style,
