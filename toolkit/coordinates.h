@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace VSTGUI {
 
@@ -23,6 +24,21 @@ inline CRect limited(const CRect& r) {
 
 inline int truncated(double v) {
     return static_cast<int>(std::trunc(limited(v)));
+}
+
+// Where a bitmap lands: the whole pixels of the target rectangle, and the image's top-left corner placed
+// so that the source point falls on the rectangle's corner. None when nothing would be drawn.
+struct BitmapPlacement {
+    int left, top, width, height;
+    int originX, originY;
+};
+
+inline std::optional<BitmapPlacement> placeBitmap(const CRect& rect, const CPoint& source) {
+    if (!finite(rect) || !std::isfinite(source.x) || !std::isfinite(source.y)) return std::nullopt;
+    const int left = truncated(rect.left), top = truncated(rect.top);
+    const int width = truncated(rect.right) - left, height = truncated(rect.bottom) - top;
+    if (width <= 0 || height <= 0) return std::nullopt;
+    return BitmapPlacement{left, top, width, height, left - truncated(source.x), top - truncated(source.y)};
 }
 
 } // namespace VSTGUI

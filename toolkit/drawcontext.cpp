@@ -179,17 +179,14 @@ void CDrawContext::drawString(const char* utf8, const CRect& rect, int align) {
 
 bool CDrawContext::drawBitmap(CBitmap* bitmap, const CRect& rect, const CPoint& source) {
     if (!bitmap || !bitmap->getPixels()) return false;
-    if (!finite(rect) || !std::isfinite(source.x) || !std::isfinite(source.y)) return true;
-    const int left = truncated(rect.left), top = truncated(rect.top);
-    const int width = truncated(rect.right) - left, height = truncated(rect.bottom) - top;
-    if (width <= 0 || height <= 0) return true;
+    const std::optional<BitmapPlacement> at = placeBitmap(rect, source);
+    if (!at) return true;
     cairo_t* const cairo = backend->cairo;
     cairo_save(cairo);
     cairo_set_antialias(cairo, CAIRO_ANTIALIAS_NONE);
-    cairo_rectangle(cairo, left, top, width, height);
+    cairo_rectangle(cairo, at->left, at->top, at->width, at->height);
     cairo_clip(cairo);
-    cairo_set_source_surface(cairo, bitmap->getPixels()->surface, left - truncated(source.x),
-                             top - truncated(source.y));
+    cairo_set_source_surface(cairo, bitmap->getPixels()->surface, at->originX, at->originY);
     cairo_pattern_set_filter(cairo_get_source(cairo), CAIRO_FILTER_NEAREST);
     cairo_paint(cairo);
     cairo_restore(cairo);

@@ -131,19 +131,16 @@ void CDrawContext::drawString(const char* utf8, const CRect& rect, int align) {
 
 bool CDrawContext::drawBitmap(CBitmap* bitmap, const CRect& rect, const CPoint& source) {
     if (!bitmap || !bitmap->getPixels()) return false;
-    if (!finite(rect) || !std::isfinite(source.x) || !std::isfinite(source.y)) return true;
-    const int left = truncated(rect.left), top = truncated(rect.top);
-    const int width = truncated(rect.right) - left, height = truncated(rect.bottom) - top;
-    if (width <= 0 || height <= 0) return true;
+    const std::optional<BitmapPlacement> at = placeBitmap(rect, source);
+    if (!at) return true;
     Gdiplus::Graphics& g = *backend->graphics;
     const Gdiplus::GraphicsState saved = g.Save();
     g.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
-    g.SetClip(Gdiplus::Rect(left, top, width, height));
+    g.SetClip(Gdiplus::Rect(at->left, at->top, at->width, at->height));
     // The whole image, placed so that the source point lands on the rectangle's corner; the clip keeps the
     // rest out. One image pixel per pixel, whatever resolution the file states.
     Gdiplus::Bitmap* image = bitmap->getPixels()->bitmap.get();
-    const int originX = left - truncated(source.x), originY = top - truncated(source.y);
-    g.DrawImage(image, Gdiplus::Rect(originX, originY, bitmap->getWidth(), bitmap->getHeight()), 0, 0,
+    g.DrawImage(image, Gdiplus::Rect(at->originX, at->originY, bitmap->getWidth(), bitmap->getHeight()), 0, 0,
                 bitmap->getWidth(), bitmap->getHeight(), Gdiplus::UnitPixel);
     g.Restore(saved);
     return true;
