@@ -3,14 +3,14 @@
 // metering input and output with libebur128, rounding with dither, encoding at two FLAC levels), then the
 // whole render on one thread as a batch job runs it. Prints Google Benchmark's table, then the split.
 //   vandrel2_batch_bench [benchmark options]
-#include "bench/programmes.h"
-#include "host/audio_file.h"
-#include "host/loudness.h"
-#include "host/parameters.h"
-#include "host/plugin.h"
-#include "host/quantizer.h"
-#include "host/render.h"
-#include "host/true_peak.h"
+#include "hosting/parameters.h"
+#include "hosting/plugin.h"
+#include "mastering/loudness.h"
+#include "mastering/quantizer.h"
+#include "mastering/true_peak.h"
+#include "render/audio_file.h"
+#include "render/render.h"
+#include "testkit/programmes.h"
 
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
@@ -46,14 +46,14 @@ struct Programme {
     std::vector<int32_t> integers;
 };
 
-std::unique_ptr<host::Plugin> Levelling() {
-    auto plugin = host::openPlugin(VANDREL_PLUGIN_PATH, programmes::kRate, kBlock);
+std::unique_ptr<hosting::Plugin> Levelling() {
+    auto plugin = hosting::openPlugin(VANDREL_PLUGIN_PATH, programmes::kRate, kBlock);
     plugin->resume();
     return plugin;
 }
 
 // The plug-in's output for interleaved stereo, whole blocks.
-void Process(host::Plugin& plugin, const std::vector<float>& input, std::vector<float>* output) {
+void Process(hosting::Plugin& plugin, const std::vector<float>& input, std::vector<float>* output) {
     std::vector<float> inLeft(kBlock), inRight(kBlock), left(kBlock), right(kBlock);
     for (size_t at = 0; at + 2 * kBlock <= input.size(); at += 2 * kBlock) {
         for (size_t i = 0; i < kBlock; ++i) inLeft[i] = input[at + 2 * i], inRight[i] = input[at + 2 * i + 1];
@@ -76,14 +76,14 @@ Programme Prepare(const programmes::Programme& made, const fs::path& folder) {
     sf_writef_float(file, made.samples.data(), sf_count_t(made.samples.size() / 2));
     sf_close(file);
     // As the renderer reads it back.
-    host::AudioReader reader(programme.wav);
+    render::AudioReader reader(programme.wav);
     programme.input.resize(size_t(reader.frames() * 2));
     reader.read(programme.input.data(), reader.frames());
     auto plugin = Levelling();
     Process(*plugin, programme.input, &programme.levelled);
-    host::TruePeakLimiter ceiling(2, programmes::kRate, -1.0);
+    mastering::TruePeakLimiter ceiling(2, programmes::kRate, -1.0);
     ceiling.process(programme.levelled.data(), int64_t(programme.levelled.size() / 2));
-    host::PcmQuantizer quantizer(16, 2, true);
+    mastering::PcmQuantizer quantizer(16, 2, true);
     programme.written.resize(programme.levelled.size());
     programme.integers.resize(programme.levelled.size());
     quantizer.convert(programme.levelled.data(), programme.levelled.size(), programme.integers.data(),
@@ -94,7 +94,7 @@ Programme Prepare(const programmes::Programme& made, const fs::path& folder) {
 void Decode(benchmark::State& state, const Programme& programme) {
     std::vector<float> chunk(size_t(kChunk * 2));
     for (auto _ : state) {
-        host::AudioReader reader(programme.wav);
+        render::AudioReader reader(programme.wav);
         while (reader.read(chunk.data(), kChunk) > 0) benchmark::DoNotOptimize(chunk.data());
     }
     PerHour(state);
@@ -112,7 +112,7 @@ void CeilingStage(benchmark::State& state, const Programme& programme) {
         state.PauseTiming();
         samples = programme.levelled;
         state.ResumeTiming();
-        host::TruePeakLimiter ceiling(2, programmes::kRate, -1.0);
+        mastering::TruePeakLimiter ceiling(2, programmes::kRate, -1.0);
         for (size_t at = 0; at + 2 * kBlock <= samples.size(); at += 2 * kBlock)
             ceiling.process(samples.data() + at, kBlock);
         benchmark::DoNotOptimize(samples.data());
@@ -122,7 +122,7 @@ void CeilingStage(benchmark::State& state, const Programme& programme) {
 
 void Meter(benchmark::State& state, const std::vector<float>* samples) {
     for (auto _ : state) {
-        host::LoudnessMeter meter(2, programmes::kRate);
+        mastering::LoudnessMeter meter(2, programmes::kRate);
         for (size_t at = 0; at < samples->size(); at += size_t(2 * kChunk))
             meter.add(samples->data() + at, std::min<int64_t>(kChunk, int64_t(samples->size() - at) / 2));
         benchmark::DoNotOptimize(meter.summary());
@@ -134,7 +134,7 @@ void Rounding(benchmark::State& state, const Programme& programme) {
     std::vector<int32_t> integers(size_t(2 * kChunk));
     std::vector<float> written(size_t(2 * kChunk));
     for (auto _ : state) {
-        host::PcmQuantizer quantizer(16, 2, true);
+        mastering::PcmQuantizer quantizer(16, 2, true);
         for (size_t at = 0; at < programme.levelled.size(); at += size_t(2 * kChunk)) {
             const size_t count = std::min<size_t>(size_t(2 * kChunk), programme.levelled.size() - at);
             quantizer.convert(programme.levelled.data() + at, count, integers.data(), written.data());
@@ -148,7 +148,7 @@ void Encode(benchmark::State& state, const Programme& programme, int level) {
     const fs::path path = programme.wav.parent_path() / (programme.name + ".flac");
     for (auto _ : state) {
         const int descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-        host::AudioWriter writer(descriptor, path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, programmes::kRate);
+        render::AudioWriter writer(descriptor, path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, programmes::kRate);
         writer.setFlacLevel(level);
         for (size_t at = 0; at < programme.integers.size(); at += size_t(2 * kChunk))
             writer.write(programme.integers.data() + at,
@@ -160,14 +160,14 @@ void Encode(benchmark::State& state, const Programme& programme, int level) {
 
 // The whole job as a batch runs it when its jobs fill the cores: every stage on the render's thread.
 void WholeRender(benchmark::State& state, const Programme& programme, int level) {
-    host::RenderOptions options;
+    render::RenderOptions options;
     options.input = programme.wav;
     options.output = programme.wav.parent_path() / (programme.name + "-levelled.flac");
     options.setup.plugin = VANDREL_PLUGIN_PATH;
     options.oneThread = true;
     options.flacLevel = level;
     const std::atomic<bool> stop{false};
-    for (auto _ : state) benchmark::DoNotOptimize(host::render(options, stop).frames);
+    for (auto _ : state) benchmark::DoNotOptimize(render::renderFile(options, stop).frames);
     PerHour(state);
 }
 

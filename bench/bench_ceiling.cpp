@@ -3,10 +3,10 @@
 // in blocks of 512 frames at 48 kHz stereo, and the ceiling (-1 dBTP) on the plug-in's output in the same
 // blocks. Prints Google Benchmark's table, then the shares.
 //   vandrel2_ceiling_bench [benchmark options]
-#include "bench/programmes.h"
-#include "host/parameters.h"
-#include "host/plugin.h"
-#include "host/true_peak.h"
+#include "hosting/parameters.h"
+#include "hosting/plugin.h"
+#include "mastering/true_peak.h"
+#include "testkit/programmes.h"
 
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
@@ -23,9 +23,10 @@ constexpr int32_t kBlock = 512;
 constexpr double kCeiling = -1.0;
 constexpr int kTargets[] = {-16, -23};
 
-std::unique_ptr<host::Plugin> Levelling(int target) {
-    auto plugin = host::openPlugin(VANDREL_PLUGIN_PATH, programmes::kRate, kBlock);
-    host::setParameterValue(*plugin, host::findParameter(*plugin, "Target LUFS"), std::to_string(target));
+std::unique_ptr<hosting::Plugin> Levelling(int target) {
+    auto plugin = hosting::openPlugin(VANDREL_PLUGIN_PATH, programmes::kRate, kBlock);
+    hosting::setParameterValue(*plugin, hosting::findParameter(*plugin, "Target LUFS"),
+                               std::to_string(target));
     plugin->resume();
     return plugin;
 }
@@ -87,7 +88,7 @@ void PluginTime(benchmark::State& state, const Planar& input, int target) {
 }
 
 void CeilingTime(benchmark::State& state, const std::vector<float>& levelled) {
-    host::TruePeakLimiter ceiling(2, programmes::kRate, kCeiling);
+    mastering::TruePeakLimiter ceiling(2, programmes::kRate, kCeiling);
     std::vector<float> block(2 * kBlock);
     const size_t frames = levelled.size() / 2 / kBlock * kBlock;
     size_t at = 0;

@@ -1,6 +1,6 @@
 // The leveler's throughput through the plug-in's processing entries: 48 kHz stereo in blocks of 512 frames
 // with default settings, on a music-like signal and on silence, 32-bit and 64-bit.
-#include "host/plugin.h"
+#include "hosting/plugin.h"
 
 #include <benchmark/benchmark.h>
 
@@ -46,10 +46,10 @@ std::vector<double> Channel(Signal signal, unsigned seed) {
     return out;
 }
 
-std::unique_ptr<host::Plugin> Resumed() {
+std::unique_ptr<hosting::Plugin> Resumed() {
     // VANDREL_BENCH_PLUGIN names another build to compare with, in the same run conditions.
     const char* other = std::getenv("VANDREL_BENCH_PLUGIN");
-    auto plugin = std::make_unique<host::Plugin>(other && *other ? other : VANDREL_PLUGIN_PATH);
+    auto plugin = std::make_unique<hosting::Plugin>(other && *other ? other : VANDREL_PLUGIN_PATH);
     plugin->open();
     plugin->setSampleRate(kRate);
     plugin->setBlockSize(kBlock);

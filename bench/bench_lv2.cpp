@@ -3,10 +3,10 @@
 // plug-in (our lilv host), or the other way round on every other block (the second finds the input in the
 // cache), each timed on its own, so that a busy machine slows both alike. Reports both as
 // multiples of real time and the LV2's time as a share of the VST's.
-#include "host/lv2_plugin.h"
-#include "host/plugin.h"
+#include "hosting/lv2_plugin.h"
+#include "hosting/plugin.h"
 #include "lv2/ports.h"
-#include "tests/test_leveler_support.h"
+#include "testkit/leveler_rig.h"
 
 #include <benchmark/benchmark.h>
 
@@ -29,14 +29,14 @@ void Lv2AgainstVst(benchmark::State& state) {
     std::vector<float> output[2] = {std::vector<float>(kBlock), std::vector<float>(kBlock)};
     float* out[] = {output[0].data(), output[1].data()};
 
-    const auto opened = host::openPlugin(VANDREL_PLUGIN_PATH, kRate, kBlock);
-    host::Plugin& vst = *opened;
+    const auto opened = hosting::openPlugin(VANDREL_PLUGIN_PATH, kRate, kBlock);
+    hosting::Plugin& vst = *opened;
     vst.resume();
-    host::Lv2Options lv2Options;
+    hosting::Lv2Options lv2Options;
     lv2Options.sampleRate = kRate;
     lv2Options.nominalBlockLength = kBlock;
     lv2Options.maxBlockLength = kBlock;
-    host::Lv2Plugin lv2(VANDREL_LV2_BUNDLE, lv2port::kPluginUri, lv2Options);
+    hosting::Lv2Plugin lv2(VANDREL_LV2_BUNDLE, lv2port::kPluginUri, lv2Options);
     lv2.activate();
 
     using Clock = std::chrono::steady_clock;

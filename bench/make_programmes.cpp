@@ -1,6 +1,6 @@
 // Writes the synthetic test programmes as 24-bit FLAC files (or 16-bit WAV) into a folder, a minute each:
 //   vandrel2_programmes DIR [SECONDS] [flac|wav]
-#include "bench/programmes.h"
+#include "testkit/programmes.h"
 
 #include <sndfile.h>
 

@@ -3,7 +3,7 @@
 // resident memory at the start and the end; fails when the output is not finite or memory grew.
 //
 //   vandrel2_soak [--minutes N] [--plugin PATH] [--seed N]      (default: 60 minutes)
-#include "host/plugin.h"
+#include "hosting/plugin.h"
 
 #include <time.h>
 
@@ -117,8 +117,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    const auto opened = host::openPlugin(plugin, kRate, kBlock);
-    host::Plugin& effect = *opened;
+    const auto opened = hosting::openPlugin(plugin, kRate, kBlock);
+    hosting::Plugin& effect = *opened;
     effect.resume();
 
     Programme programme(seed);

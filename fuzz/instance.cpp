@@ -1,20 +1,16 @@
 #include "fuzz/instance.h"
 
-#include "host/quiet_host.h"
-#include "leveler/leveler.h"
-#include "shell/callbacks.h"
+#include "shell/instance.h"
 #include "shell/vest.h"
+#include "testkit/quiet_host.h"
 
 #include <cstdlib>
 
 namespace fuzz {
 
 LevelerInstance::LevelerInstance() {
-    auto* effect = new TParvexEffect;
-    CVeST* wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), host::QuietHost, 1,
-                                   static_cast<int32_t>(effect->Sliders.size()));
+    CVeST* wrapper = NewLevelerInstance(testkit::QuietHost);
     if (!wrapper) std::abort();
-    effect->Host = wrapper;
     record_ = wrapper->getAeffect();
     Dispatch(vst2::effOpen);
 }

@@ -2,7 +2,7 @@
 // drives the loaded module, for the fuzz targets (which cannot follow a dlopen'd module's coverage).
 #pragma once
 
-#include "shell/vst2.h"
+#include "vst2abi/vst2.h"
 
 #include <cstdint>
 

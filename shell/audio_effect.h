@@ -2,7 +2,7 @@
 // host's dispatcher opcodes and gives default answers; AudioEffectX adds the 2.x opcodes and host calls.
 #pragma once
 
-#include "shell/vst2.h"
+#include "vst2abi/vst2.h"
 
 #include <cstdint>
 

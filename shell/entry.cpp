@@ -1,7 +1,6 @@
 // The module's exported entry point.
-#include "leveler/leveler.h"
-#include "shell/callbacks.h"
-#include "shell/vest.h"
+#include "runtime/parvex.h"
+#include "shell/instance.h"
 #include "toolkit/platform.h"
 
 #if defined(_WIN32)
@@ -19,16 +18,8 @@ vst2::AEffect* CreateInstance(vst2::HostCallback audioMaster) {
     }();
     (void)folderKnown;
 
-    const VeSTCallbacks callbacks = MakeVeSTCallbacks();
-    auto* effect = new TParvexEffect;
-    CVeST* wrapper =
-        CVeST::Create(effect, callbacks, audioMaster, 1, static_cast<int32_t>(effect->Sliders.size()));
-    if (!wrapper) {
-        delete effect;
-        return nullptr;
-    }
-    effect->Host = wrapper;
-    return wrapper->getAeffect();
+    CVeST* wrapper = NewLevelerInstance(audioMaster);
+    return wrapper ? wrapper->getAeffect() : nullptr;
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // The built plug-in module as a host sees it: description, the dispatcher's answers opcode by opcode,
 // parameters, processing and instances.
-#include "host/plugin.h"
+#include "hosting/plugin.h"
 
 #include <gtest/gtest.h>
 
@@ -25,8 +25,8 @@ constexpr ParameterRow kParameters[] = {
     {"Slow Dynamics Max Gain", "20.00"}, {"Output Trim [dB]", "0.00"},
 };
 
-std::unique_ptr<host::Plugin> Opened() {
-    auto plugin = std::make_unique<host::Plugin>(kPlugin);
+std::unique_ptr<hosting::Plugin> Opened() {
+    auto plugin = std::make_unique<hosting::Plugin>(kPlugin);
     plugin->open();
     return plugin;
 }
@@ -111,9 +111,9 @@ TEST(Bridge, ParametersQuantiseToTheirSteps) {
 }
 
 TEST(Bridge, RefusesAHostThatGivesNoVersion) {
-    host::HostOptions options;
+    hosting::HostOptions options;
     options.versionAnswer = 0;
-    EXPECT_THROW(host::Plugin(kPlugin, options), host::HostError);
+    EXPECT_THROW(hosting::Plugin(kPlugin, options), hosting::HostError);
 }
 
 TEST(Bridge, ProcessesBothWidthsInPlaceAndOutOfPlace) {

@@ -1,9 +1,9 @@
 // Effect drawing code through the wrapper's drawing surface into an off-screen image: pixels, fonts,
 // text placement and the image table.
-#include "host/quiet_host.h"
 #include "runtime/parvex.h"
-#include "shell/callbacks.h"
+#include "shell/instance.h"
 #include "shell/vest.h"
+#include "testkit/quiet_host.h"
 #include "toolkit/bitmap.h"
 #include "toolkit/drawcontext.h"
 
@@ -35,8 +35,7 @@ protected:
         setenv("XDG_STATE_HOME", logFolder.c_str(), 1);
         SetPluginFolder(std::string(VANDREL_BINARY_DIR) + "/");
         effect = new SketchEffect;
-        wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), host::QuietHost, 1, 0);
-        effect->Host = wrapper;
+        wrapper = WireInstance(effect, testkit::QuietHost);
     }
     void TearDown() override {
         wrapper->getAeffect()->dispatcher(wrapper->getAeffect(), vst2::effClose, 0, 0, nullptr, 0);

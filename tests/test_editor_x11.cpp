@@ -1,8 +1,10 @@
 // The built plug-in's editor in a real X server (run under xvfb-run), driven like a host drives it: a
 // parent window, the editor opcodes through the dispatcher, real pointer events through XTest, the
 // parameters read back through the dispatcher, and the window read back from the screen.
-#include "host/plugin.h"
-#include "tests/panel_support.h"
+#include "hosting/plugin.h"
+#include "runtime/parvex.h"
+#include "shell/instance.h"
+#include "testkit/panel.h"
 
 #include <gtest/gtest.h>
 
@@ -67,10 +69,10 @@ protected:
         XWarpPointer(display, None, root, 0, 0, 0, 0, 1200, 1000); // away from every window
         XSync(display, False);
 
-        host::HostOptions options;
+        hosting::HostOptions options;
         options.sampleRate = 48000;
         options.echoAutomation = true; // the hardest kind of host for the panel's own steps and ranges
-        plugin = std::make_unique<host::Plugin>(VANDREL_PLUGIN_PATH, options);
+        plugin = std::make_unique<hosting::Plugin>(VANDREL_PLUGIN_PATH, options);
         plugin->open();
         plugin->resume();
     }
@@ -158,7 +160,7 @@ protected:
     Display* display = nullptr;
     Window root = 0;
     Window parent = 0;
-    std::unique_ptr<host::Plugin> plugin;
+    std::unique_ptr<hosting::Plugin> plugin;
 };
 
 } // namespace
@@ -219,21 +221,21 @@ TEST_F(EditorWindow, TheWindowShowsWhatTheHeadlessPanelDraws) {
     plugin->closeEditor();
 }
 
-namespace host {
+namespace hosting {
 void PrintTo(const HostEdit& edit, std::ostream* out) {
     *out << "{opcode " << edit.opcode << ", index " << edit.index << ", value " << edit.value << "}";
 }
-} // namespace host
+} // namespace hosting
 
 namespace {
 
-host::HostEdit Begin(int32_t index) {
+hosting::HostEdit Begin(int32_t index) {
     return {vst2::audioMasterBeginEdit, index, 0};
 }
-host::HostEdit Automate(int32_t index, float value) {
+hosting::HostEdit Automate(int32_t index, float value) {
     return {vst2::audioMasterAutomate, index, value};
 }
-host::HostEdit End(int32_t index) {
+hosting::HostEdit End(int32_t index) {
     return {vst2::audioMasterEndEdit, index, 0};
 }
 
@@ -256,7 +258,8 @@ TEST_F(EditorWindow, PointerEventsMoveSlidersAndTogglesAndTheHostHearsOfEachEdit
     XSync(display, False);
     Idle(200);
     EXPECT_EQ(plugin->parameterDisplay(1), "-11.50") << "the echo moved nothing";
-    EXPECT_EQ(plugin->calls().edits(), (std::vector<host::HostEdit>{Begin(1), Automate(1, 0.75f), End(1)}));
+    EXPECT_EQ(plugin->calls().edits(),
+              (std::vector<hosting::HostEdit>{Begin(1), Automate(1, 0.75f), End(1)}));
     plugin->calls().clear();
     Button(true);
     EXPECT_EQ(plugin->parameterDisplay(1), "-11.50");
@@ -268,12 +271,12 @@ TEST_F(EditorWindow, PointerEventsMoveSlidersAndTogglesAndTheHostHearsOfEachEdit
     EXPECT_EQ(plugin->parameterDisplay(1), "-34.50");
     EXPECT_FLOAT_EQ(plugin->parameter(1), 0.25f);
     EXPECT_EQ(plugin->calls().edits(),
-              (std::vector<host::HostEdit>{Begin(1), Automate(1, 1.0f), Automate(1, 0.25f), End(1)}));
+              (std::vector<hosting::HostEdit>{Begin(1), Automate(1, 1.0f), Automate(1, 0.25f), End(1)}));
     plugin->calls().clear();
 
     Click(62, 346); // Automatic Trim
     EXPECT_FLOAT_EQ(plugin->parameter(4), 0.0f);
-    EXPECT_EQ(plugin->calls().edits(), (std::vector<host::HostEdit>{Begin(4), Automate(4, 0.0f), End(4)}));
+    EXPECT_EQ(plugin->calls().edits(), (std::vector<hosting::HostEdit>{Begin(4), Automate(4, 0.0f), End(4)}));
     plugin->calls().clear();
 
     // Config, then Fast Gain (x 111, y 102, 0..20 dB; parameter 8) pressed at the track's end.
@@ -285,7 +288,7 @@ TEST_F(EditorWindow, PointerEventsMoveSlidersAndTogglesAndTheHostHearsOfEachEdit
     EXPECT_FLOAT_EQ(fastGain, 0.0f);
     EXPECT_FLOAT_EQ(plugin->parameter(8), 1.0f);
     EXPECT_EQ(plugin->parameterDisplay(8), "20.00");
-    EXPECT_EQ(plugin->calls().edits(), (std::vector<host::HostEdit>{Begin(8), Automate(8, 1.0f), End(8)}));
+    EXPECT_EQ(plugin->calls().edits(), (std::vector<hosting::HostEdit>{Begin(8), Automate(8, 1.0f), End(8)}));
     plugin->calls().clear();
 
     // Back to the main page: Output Trim (x 90, y 290) reaches 6 dB on the panel, 3 for the host.
@@ -293,12 +296,13 @@ TEST_F(EditorWindow, PointerEventsMoveSlidersAndTogglesAndTheHostHearsOfEachEdit
     MoveTo(90 + 16 + 216, 300);
     Button(true);
     EXPECT_EQ(plugin->parameterDisplay(13), "6.00");
-    EXPECT_EQ(plugin->calls().edits(), (std::vector<host::HostEdit>{Begin(13), Automate(13, 1.0f)}))
+    EXPECT_EQ(plugin->calls().edits(), (std::vector<hosting::HostEdit>{Begin(13), Automate(13, 1.0f)}))
         << "never beyond 1";
     // The host closes the editor in the middle of the drag: the edit ends, and a window opened again does
     // not go on dragging.
     plugin->closeEditor();
-    EXPECT_EQ(plugin->calls().edits(), (std::vector<host::HostEdit>{Begin(13), Automate(13, 1.0f), End(13)}));
+    EXPECT_EQ(plugin->calls().edits(),
+              (std::vector<hosting::HostEdit>{Begin(13), Automate(13, 1.0f), End(13)}));
     Button(false);
     ASSERT_TRUE(plugin->openEditor(ParentHandle()));
     Idle(100);
@@ -351,8 +355,7 @@ public:
 
 TEST_F(EditorWindow, TheFrameTimerRepaintsAtTheFrameRateAndNoFaster) {
     auto* effect = new CountingEffect;
-    CVeST* wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), host::QuietHost, 1, 0);
-    effect->Host = wrapper;
+    CVeST* wrapper = WireInstance(effect, testkit::QuietHost);
     vst2::AEffect* record = wrapper->getAeffect();
     auto dispatch = [&](int32_t opcode, void* pointer = nullptr) {
         return record->dispatcher(record, opcode, 0, 0, pointer, 0);

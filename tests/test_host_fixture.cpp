@@ -1,6 +1,6 @@
 // The test host's own duties, checked against a small effect whose behaviour is known exactly:
 // callback routing between instances, time information, chunks, 64-bit audio, latency, threads.
-#include "host/plugin.h"
+#include "hosting/plugin.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,8 @@ constexpr int32_t kAskHost = vst2::FourCC('a', 's', 'k', 'h');
 constexpr int32_t kQueryEditor = vst2::FourCC('e', 'd', 'i', 't');
 constexpr int32_t kGain = 0, kDelay = 1, kPolarity = 2;
 
-std::unique_ptr<host::Plugin> started() {
-    auto plugin = std::make_unique<host::Plugin>(kFixture);
+std::unique_ptr<hosting::Plugin> started() {
+    auto plugin = std::make_unique<hosting::Plugin>(kFixture);
     plugin->open();
     plugin->setSampleRate(48000.0);
     plugin->setBlockSize(64);
@@ -122,9 +122,9 @@ TEST(HostFixture, WrongChannelCountsAreRefused) {
     auto plugin = started();
     plugin->resume();
     std::vector<std::vector<float>> one(1, std::vector<float>(8)), two(2, std::vector<float>(8));
-    EXPECT_THROW(plugin->processFloat(one, two), host::HostError);
+    EXPECT_THROW(plugin->processFloat(one, two), hosting::HostError);
     std::vector<std::vector<float>> ragged = {std::vector<float>(8), std::vector<float>(9)};
-    EXPECT_THROW(plugin->processFloat(ragged, two), host::HostError);
+    EXPECT_THROW(plugin->processFloat(ragged, two), hosting::HostError);
 }
 
 // Audio on one thread and parameter changes on another both call back into the host.
@@ -143,10 +143,10 @@ TEST(HostFixture, CallbacksFromTwoThreadsAreAllCounted) {
 }
 
 TEST(HostFixture, HostAnswersQueriesSensibly) {
-    host::HostOptions options;
+    hosting::HostOptions options;
     options.sampleRate = 96000.0;
     options.blockSize = 256;
-    host::Plugin plugin(kFixture, options);
+    hosting::Plugin plugin(kFixture, options);
     auto ask = [&](int32_t opcode, void* ptr = nullptr) {
         return plugin.dispatcher(vst2::effVendorSpecific, kAskHost, opcode, ptr);
     };

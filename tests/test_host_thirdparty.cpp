@@ -1,6 +1,6 @@
 // The test host against plug-ins it did not come with: Debian's DPF builds (package dpf-plugins-vst),
 // which export only "main", and modules that break the loading rules.
-#include "host/plugin.h"
+#include "hosting/plugin.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,7 @@ double rmsDb(const std::vector<float>& samples, size_t from) {
 }
 
 // Runs a whole signal through the plug-in in blocks, the way a host does.
-Channels processInBlocks(host::Plugin& plugin, const Channels& input) {
+Channels processInBlocks(hosting::Plugin& plugin, const Channels& input) {
     const size_t frames = input[0].size();
     Channels output(2, std::vector<float>(frames));
     Channels in(2, std::vector<float>(kBlock)), out(2, std::vector<float>(kBlock));
@@ -51,8 +51,8 @@ Channels processInBlocks(host::Plugin& plugin, const Channels& input) {
     return output;
 }
 
-std::unique_ptr<host::Plugin> startedPlugin(const std::filesystem::path& path) {
-    return host::openPlugin(path, kRate, kBlock);
+std::unique_ptr<hosting::Plugin> startedPlugin(const std::filesystem::path& path) {
+    return hosting::openPlugin(path, kRate, kBlock);
 }
 
 class ThirdParty : public ::testing::Test {
@@ -162,7 +162,7 @@ TEST_F(ThirdParty, SecondPluginProcessesAndRefusesDoubles) {
 
     EXPECT_FALSE(pan->hasFlag(vst2::effFlagsCanDoubleReplacing));
     std::vector<std::vector<double>> doubles(2, std::vector<double>(16));
-    EXPECT_THROW(pan->processDouble(doubles, doubles), host::HostError);
+    EXPECT_THROW(pan->processDouble(doubles, doubles), hosting::HostError);
 }
 
 TEST_F(ThirdParty, CloseIsSentOnceAndTheInstanceIsGoneAfter) {
@@ -171,13 +171,13 @@ TEST_F(ThirdParty, CloseIsSentOnceAndTheInstanceIsGoneAfter) {
     eq->close();
     EXPECT_TRUE(eq->isClosed());
     eq->close();
-    EXPECT_THROW(eq->dispatcher(vst2::effGetVendorVersion), host::HostError);
+    EXPECT_THROW(eq->dispatcher(vst2::effGetVendorVersion), hosting::HostError);
 }
 
-std::string loadError(const std::filesystem::path& path, host::HostOptions options = {}) {
+std::string loadError(const std::filesystem::path& path, hosting::HostOptions options = {}) {
     try {
-        host::Plugin plugin(path, options);
-    } catch (const host::HostError& error) {
+        hosting::Plugin plugin(path, options);
+    } catch (const hosting::HostError& error) {
         return error.what();
     }
     return "";
@@ -205,7 +205,7 @@ TEST(HostLoading, EveryRefusalIsAClearError) {
 }
 
 TEST(HostLoading, PluginsRefuseAHostWithoutVersion) {
-    host::HostOptions silent;
+    hosting::HostOptions silent;
     silent.versionAnswer = 0;
     EXPECT_NE(loadError(kFixtures / "fixture_delay.so", silent).find("refused"), std::string::npos);
     EXPECT_EQ(loadError(kFixtures / "fixture_delay.so"), "");

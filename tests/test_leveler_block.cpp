@@ -1,5 +1,5 @@
 // Leveler block processing: start-up, statistics cadence, automatic trim and threshold, host reports.
-#include "test_leveler_support.h"
+#include "testkit/leveler_rig.h"
 
 #include <gtest/gtest.h>
 

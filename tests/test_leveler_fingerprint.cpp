@@ -2,7 +2,7 @@
 // jumps and pauses, silence, parameter automation and a change of sample rate, at 44.1, 48 and 96 kHz
 // through both processing widths. Speed work on the sample section must not move a single bit; a change
 // of behaviour that is meant must renew the fingerprints (the failure message prints the new ones).
-#include "host/plugin.h"
+#include "hosting/plugin.h"
 
 #include <gtest/gtest.h>
 
@@ -84,8 +84,8 @@ Programme MusicWithJumps(double rate, double seconds, uint64_t seed) {
 template <typename Sample> class Runner {
 public:
     Runner(double rate, int32_t block = kBlock) : block_(block) {
-        plugin_ = std::make_unique<host::Plugin>(VANDREL_PLUGIN_PATH,
-                                                 host::HostOptions{.sampleRate = rate, .blockSize = block});
+        plugin_ = std::make_unique<hosting::Plugin>(
+            VANDREL_PLUGIN_PATH, hosting::HostOptions{.sampleRate = rate, .blockSize = block});
         plugin_->open();
         Resume(rate);
     }
@@ -97,7 +97,7 @@ public:
         plugin_->resume();
     }
 
-    host::Plugin& plugin() { return *plugin_; }
+    hosting::Plugin& plugin() { return *plugin_; }
 
     // Processes the programme block by block; `beforeBlock(blockNumber)` may change parameters.
     template <typename BeforeBlock> void Run(const Programme& input, BeforeBlock beforeBlock) {
@@ -131,7 +131,7 @@ public:
 
 private:
     int32_t block_;
-    std::unique_ptr<host::Plugin> plugin_;
+    std::unique_ptr<hosting::Plugin> plugin_;
     Fingerprint fingerprint_;
 };
 
@@ -153,7 +153,7 @@ template <typename Sample> uint64_t Silence(double rate) {
 template <typename Sample> uint64_t Automation(double rate) {
     Runner<Sample> runner(rate, 300);
     Lcg random{7};
-    host::Plugin& plugin = runner.plugin();
+    hosting::Plugin& plugin = runner.plugin();
     runner.Run(MusicWithJumps(rate, 30, 3), [&](size_t block) {
         if (block % 16 != 0) return;
         const int32_t index = static_cast<int32_t>(random.Next() % plugin.numParams());

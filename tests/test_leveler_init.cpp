@@ -1,6 +1,6 @@
 // Leveler reset, initialisation and parameter response: delay-line layout, latency, filter designs and the
 // values the sliders produce.
-#include "test_leveler_support.h"
+#include "testkit/leveler_rig.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The leveler on programme material, measured with an independent loudness meter (libebur128): a
 // programme with level jumps of plus and minus 10 dB and pauses comes out with a narrower spread of
 // short-term loudness, nearer the target.
-#include "test_leveler_support.h"
+#include "testkit/leveler_rig.h"
 
 #include <ebur128.h>
 #include <gtest/gtest.h>

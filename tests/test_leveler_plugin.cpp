@@ -1,7 +1,7 @@
 // The leveler inside the built plug-in, driven through the host interface: latency, the look-ahead delay,
 // both sample widths, in-place processing and the state chunk.
-#include "host/plugin.h"
-#include "test_leveler_support.h"
+#include "hosting/plugin.h"
+#include "testkit/leveler_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@
 
 namespace {
 
-std::unique_ptr<host::Plugin> Resumed(double sampleRate, int32_t blockSize = 512) {
-    auto plugin = std::make_unique<host::Plugin>(
-        VANDREL_PLUGIN_PATH, host::HostOptions{.sampleRate = sampleRate, .blockSize = blockSize});
+std::unique_ptr<hosting::Plugin> Resumed(double sampleRate, int32_t blockSize = 512) {
+    auto plugin = std::make_unique<hosting::Plugin>(
+        VANDREL_PLUGIN_PATH, hosting::HostOptions{.sampleRate = sampleRate, .blockSize = blockSize});
     plugin->open();
     plugin->setSampleRate(sampleRate);
     plugin->setBlockSize(blockSize);
@@ -25,7 +25,7 @@ template <typename Sample> struct Stereo { std::vector<Sample> left, right; };
 
 // The whole programme in blocks of 512 frames (or `block`), separate output buffers or in place.
 template <typename Sample>
-Stereo<Sample> Process(host::Plugin& plugin, Stereo<Sample> input, bool inPlace, size_t block = 512) {
+Stereo<Sample> Process(hosting::Plugin& plugin, Stereo<Sample> input, bool inPlace, size_t block = 512) {
     Stereo<Sample> output{std::vector<Sample>(input.left.size()), std::vector<Sample>(input.left.size())};
     for (size_t start = 0; start < input.left.size(); start += block) {
         const auto frames = static_cast<int32_t>(std::min<size_t>(block, input.left.size() - start));

@@ -1,7 +1,7 @@
 // After resume the audio path allocates nothing: this executable counts every allocation (operator new and,
 // outside sanitizer builds, malloc) while the built plug-in processes blocks through the host interface.
-#include "host/plugin.h"
-#include "test_leveler_support.h"
+#include "hosting/plugin.h"
+#include "testkit/leveler_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -82,7 +82,7 @@ void free(void* p) {
 namespace {
 
 TEST(LevelerRealtime, ProcessingAfterResumeAllocatesNothing) {
-    host::Plugin plugin(VANDREL_PLUGIN_PATH, {.sampleRate = 48000, .blockSize = 512});
+    hosting::Plugin plugin(VANDREL_PLUGIN_PATH, {.sampleRate = 48000, .blockSize = 512});
     plugin.open();
     plugin.setSampleRate(48000);
     plugin.setBlockSize(512);

@@ -1,6 +1,6 @@
 // Leveler sample processing: decimation phase, gate, guards against non-finite input, the look-ahead delay
 // and its gains.
-#include "test_leveler_support.h"
+#include "testkit/leveler_rig.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The leveler's saved state: the sentinel and slider entries 1 to 64 as 32-bit floats.
-#include "test_leveler_support.h"
+#include "testkit/leveler_rig.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // One thread processes while others change parameters, restore state and read the meters, as hosts and the
 // editor do. Meant for the ThreadSanitizer build, where any unsynchronised exchange is reported.
-#include "host/plugin.h"
-#include "test_leveler_support.h"
+#include "hosting/plugin.h"
+#include "testkit/leveler_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ namespace {
 constexpr int kBlocks = 400;
 
 TEST(LevelerThreads, HostThreadAgainstTheAudioThread) {
-    host::Plugin plugin(VANDREL_PLUGIN_PATH);
+    hosting::Plugin plugin(VANDREL_PLUGIN_PATH);
     plugin.open();
     plugin.setSampleRate(48000);
     plugin.setBlockSize(512);

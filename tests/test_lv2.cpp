@@ -1,7 +1,7 @@
 // The LV2 bundle as LV2 hosts meet it: Debian's validator on its Turtle, our lilv host for its ports and its
 // sound against the VST's through our VST host, its state in a session, and lv2apply against the renderer.
 #include "leveler/readings.h"
-#include "tests/lv2_support.h"
+#include "testkit/lv2_pair.h"
 
 #include <gtest/gtest.h>
 
@@ -88,8 +88,8 @@ TEST(Lv2Bundle, OnlyTheUiBinaryLinksTheWindowSystem) {
 // Every control input is the VST parameter of the same number: its name, its range as the VST displays
 // it at 0 and at 1, its default as displayed after opening, and as many steps as the VST's display takes.
 TEST(Lv2Bundle, PortsAreTheVstParametersReadingsAndLatency) {
-    host::Lv2Plugin lv2(kBundle, lv2port::kPluginUri);
-    host::Plugin vst(VANDREL_PLUGIN_PATH);
+    hosting::Lv2Plugin lv2(kBundle, lv2port::kPluginUri);
+    hosting::Plugin vst(VANDREL_PLUGIN_PATH);
     vst.open();
     const auto& ports = lv2.ports();
     ASSERT_EQ(ports.size(), 4u + 14u + leveler::kReadingCount + 1u);
@@ -104,7 +104,7 @@ TEST(Lv2Bundle, PortsAreTheVstParametersReadingsAndLatency) {
     };
     const std::string units = "http://lv2plug.in/ns/extensions/units#";
     for (int32_t index = 0; index < 14; ++index) {
-        const host::Lv2Port& port = ports[4 + static_cast<uint32_t>(index)];
+        const hosting::Lv2Port& port = ports[4 + static_cast<uint32_t>(index)];
         SCOPED_TRACE(port.symbol);
         EXPECT_TRUE(port.control && port.input);
         EXPECT_EQ(port.symbol, leveler::kParameters[index].symbol);
@@ -132,11 +132,11 @@ TEST(Lv2Bundle, PortsAreTheVstParametersReadingsAndLatency) {
     EXPECT_EQ(lv2.port("noise_floor").unit, "urn:quellory:vandrel2#dbfs");
     EXPECT_EQ(lv2.port("gate_speed").unit, units + "ms");
     for (int32_t index = 0; index < leveler::kReadingCount; ++index) {
-        const host::Lv2Port& port = ports[lv2port::kFirstReading + static_cast<uint32_t>(index)];
+        const hosting::Lv2Port& port = ports[lv2port::kFirstReading + static_cast<uint32_t>(index)];
         EXPECT_TRUE(port.control && !port.input) << port.symbol;
         EXPECT_EQ(port.symbol, leveler::kReadings[index].symbol);
     }
-    const host::Lv2Port& latency = ports.back();
+    const hosting::Lv2Port& latency = ports.back();
     EXPECT_EQ(latency.symbol, "latency");
     EXPECT_TRUE(latency.has("http://lv2plug.in/ns/lv2core#reportsLatency"));
 }

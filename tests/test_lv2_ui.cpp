@@ -2,7 +2,7 @@
 // it: a parent window, idle calls, port events from a separate instance of the plug-in, and the edits it
 // writes back through the host. Beside it, the VST's editor over the VST, fed the same programme.
 #include "leveler/readings.h"
-#include "tests/lv2_support.h"
+#include "testkit/lv2_pair.h"
 
 #include <gtest/gtest.h>
 
@@ -81,7 +81,7 @@ protected:
         idle = module->Extension<LV2UI_Idle_Interface>(LV2_UI__idleInterface);
         ASSERT_NE(idle, nullptr);
 
-        host::UridMap& urids = pair->lv2->urids();
+        hosting::UridMap& urids = pair->lv2->urids();
         const float rate = 48000;
         const LV2_Options_Option options[] = {{LV2_OPTIONS_INSTANCE, 0, urids.Map(LV2_PARAMETERS__sampleRate),
                                                sizeof rate, urids.Map(LV2_ATOM__Float), &rate},
@@ -128,7 +128,7 @@ protected:
 
     // What a host does between runs: every control port's value to the UI.
     void SendPortEvents() {
-        for (const host::Lv2Port& port : pair->lv2->ports())
+        for (const hosting::Lv2Port& port : pair->lv2->ports())
             if (port.control) {
                 const float value = pair->lv2->control(port.index);
                 descriptor->port_event(ui, port.index, sizeof value, 0, &value);

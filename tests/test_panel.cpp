@@ -2,10 +2,10 @@
 // gating bar, the warning, the two pages, the controls writing back to the sliders, and the frames between
 // a reset and the first slider refresh, which must not destroy the slider values.
 #include "assets/embedded_images.h"
-#include "host/quiet_host.h"
 #include "leveler/leveler.h"
-#include "shell/callbacks.h"
+#include "shell/instance.h"
 #include "shell/vest.h"
+#include "testkit/quiet_host.h"
 #include "toolkit/bitmap.h"
 #include "toolkit/drawcontext.h"
 
@@ -55,9 +55,7 @@ protected:
     void SetUp() override {
         SetPluginFolder(std::string(VANDREL_BINARY_DIR) + "/");
         effect = new TParvexEffect;
-        wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), host::QuietHost, 1,
-                                static_cast<int32_t>(effect->Sliders.size()));
-        effect->Host = wrapper;
+        wrapper = WireInstance(effect, testkit::QuietHost);
         Dispatch(vst2::effSetSampleRate, 0, 48000);
         Dispatch(vst2::effOpen);
         Dispatch(vst2::effMainsChanged, 1);

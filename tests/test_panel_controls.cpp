@@ -1,10 +1,10 @@
 // The polled panel controls, frame by frame against hand-computed values: hit testing, hover and arming,
 // dragging (normal, fine with shift, control for the default), clamping, and what they draw.
 #include "editor/panel_controls.h"
-#include "host/quiet_host.h"
 #include "runtime/parvex.h"
-#include "shell/callbacks.h"
+#include "shell/instance.h"
 #include "shell/vest.h"
+#include "testkit/quiet_host.h"
 #include "toolkit/bitmap.h"
 #include "toolkit/drawcontext.h"
 
@@ -34,8 +34,7 @@ protected:
     void SetUp() override {
         SetPluginFolder(std::string(VANDREL_BINARY_DIR) + "/");
         effect = new ControlEffect;
-        wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), host::QuietHost, 1, 0);
-        effect->Host = wrapper;
+        wrapper = WireInstance(effect, testkit::QuietHost);
         effect->SetFileName(0, "vandrel_gfx\\knob_sm.png");
         effect->SetString(10002, "%.2f");
         effect->SetString(10010, " ms");

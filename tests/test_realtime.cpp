@@ -3,8 +3,8 @@
 // lock functions (the loaded module finds them here first) and counts the calls made on a watched thread;
 // a seccomp filter on that thread traps every system call, and the SIGSYS handler counts it and then makes
 // it from a stub of ours that the filter lets through, so that the thread carries on normally.
-#include "host/lv2_plugin.h"
-#include "host/plugin.h"
+#include "hosting/lv2_plugin.h"
+#include "hosting/plugin.h"
 #include "lv2/ports.h"
 
 #include <gtest/gtest.h>
@@ -263,7 +263,7 @@ TEST(RealtimeProbe, SeesAllocationsLocksAndSystemCalls) {
 }
 
 TEST(RealtimeProbe, SeesTheModulesAllocations) {
-    host::Plugin plugin(VANDREL_PLUGIN_PATH);
+    hosting::Plugin plugin(VANDREL_PLUGIN_PATH);
     plugin.open();
     const std::vector<uint8_t> state = plugin.chunk();
     // Restoring copies the chunk into storage of the module's own.
@@ -298,7 +298,7 @@ struct AudioBuffers {
 };
 
 // A host's audio thread: blocks of every size and kind on both paths, some of them hostile.
-void AudioThreadWork(host::Plugin& plugin, AudioBuffers& buffers, std::atomic<bool>& anyNonFinite) {
+void AudioThreadWork(hosting::Plugin& plugin, AudioBuffers& buffers, std::atomic<bool>& anyNonFinite) {
     auto& [narrow, narrowOut, wide, wideOut] = buffers;
     std::minstd_rand random(5);
     double phase = 0;
@@ -332,10 +332,10 @@ void AudioThreadWork(host::Plugin& plugin, AudioBuffers& buffers, std::atomic<bo
 TEST(Realtime, ProcessingAfterResumeAllocatesLocksAndCallsNothing) {
     if (ClockReadsAreSystemCalls())
         GTEST_SKIP() << "this machine's clock source has no vDSO path: every clock read is a system call";
-    host::HostOptions options;
+    hosting::HostOptions options;
     options.sampleRate = 48000;
     options.blockSize = 4096;
-    host::Plugin plugin(VANDREL_PLUGIN_PATH, options);
+    hosting::Plugin plugin(VANDREL_PLUGIN_PATH, options);
     plugin.open();
     plugin.setSampleRate(48000);
     plugin.setBlockSize(4096);
@@ -375,11 +375,11 @@ TEST(Realtime, ProcessingAfterResumeAllocatesLocksAndCallsNothing) {
 TEST(Realtime, Lv2RunAfterActivateAllocatesLocksAndCallsNothing) {
     if (ClockReadsAreSystemCalls())
         GTEST_SKIP() << "this machine's clock source has no vDSO path: every clock read is a system call";
-    host::Lv2Options options;
+    hosting::Lv2Options options;
     options.sampleRate = 48000;
     options.nominalBlockLength = 4096;
     options.maxBlockLength = 4096;
-    host::Lv2Plugin plugin(VANDREL_LV2_BUNDLE, lv2port::kPluginUri, options);
+    hosting::Lv2Plugin plugin(VANDREL_LV2_BUNDLE, lv2port::kPluginUri, options);
     plugin.activate();
     std::atomic<bool> stop{false};
     std::thread hostThread([&] {
@@ -401,7 +401,7 @@ TEST(Realtime, Lv2RunAfterActivateAllocatesLocksAndCallsNothing) {
                 in.right[i] = -in.left[i];
             }
             if (block % 5 == 0) {
-                const host::Lv2Port& port = plugin.ports()[lv2port::kFirstControl + random() % 14];
+                const hosting::Lv2Port& port = plugin.ports()[lv2port::kFirstControl + random() % 14];
                 plugin.control(port.index) = port.minimum + (port.maximum - port.minimum) *
                                                                 static_cast<float>(random() % 1000) / 999.0f;
             }

@@ -1,8 +1,8 @@
 // The renderer's parts that decide numbers: loudness figures and the true-peak ceiling against libebur128
 // used directly, and parameter values found through display texts.
-#include "host/loudness.h"
-#include "host/parameters.h"
-#include "host/true_peak.h"
+#include "hosting/parameters.h"
+#include "mastering/loudness.h"
+#include "mastering/true_peak.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ TEST(LoudnessMeter, ShortTermAndSummaryAgreeWithLibebur128Itself) {
          {std::pair{2, 48000}, std::pair{1, 44100}, std::pair{2, 22050}, std::pair{2, 11025}}) {
         const auto samples = bursts(channels, rate, 12.0);
         const int64_t frames = int64_t(samples.size()) / channels;
-        host::LoudnessMeter meter(channels, rate);
+        mastering::LoudnessMeter meter(channels, rate);
         ebur128_state* reference =
             ebur128_init(unsigned(channels), unsigned(rate),
                          EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
@@ -58,7 +58,7 @@ TEST(LoudnessMeter, ShortTermAndSummaryAgreeWithLibebur128Itself) {
         }
         ebur128_add_frames_float(reference, samples.data() + (frames / hop) * hop * channels,
                                  size_t(frames % hop));
-        const host::LoudnessSummary summary = meter.summary();
+        const mastering::LoudnessSummary summary = meter.summary();
         double integrated = 0, range = 0, peak = 0, channelPeak = 0;
         ebur128_loudness_global(reference, &integrated);
         ebur128_loudness_range(reference, &range);
@@ -122,7 +122,7 @@ TEST(TruePeakMeter, EqualsLibebur128OnTheWholeProgrammeWhateverThePieces) {
         for (unsigned seed = 1; seed <= 3; ++seed) {
             const auto samples = overs(channels, rate, 6.0, seed);
             const int64_t frames = int64_t(samples.size()) / channels;
-            host::TruePeakMeter meter(channels, rate);
+            mastering::TruePeakMeter meter(channels, rate);
             // Pieces from one frame (shorter than the interpolator's memory) to a few thousand.
             for (int64_t at = 0, piece = 1; at < frames; at += piece, piece = (piece * 13 + seed) % 4801 + 1)
                 meter.add(samples.data() + at * channels, std::min(piece, frames - at));
@@ -142,7 +142,7 @@ TEST(TruePeakMeter, APeakAtTheStartOfAPieceIsMeasuredWithTheSamplesBeforeIt) {
     std::vector<float> samples(size_t(2 * kPiece * 12));
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = (i < 2 * kPiece ? 0.1f : 0.01f) * noise(random);
     for (size_t i = 0; i < 2; ++i) samples[(10 * kPiece + i) * 2] = i % 2 ? -0.5f : 0.5f;
-    host::TruePeakMeter meter(2, kRate);
+    mastering::TruePeakMeter meter(2, kRate);
     for (size_t at = 0; at < samples.size() / 2; at += kPiece) meter.add(samples.data() + at * 2, kPiece);
     EXPECT_GT(meter.peak(), 0.5);
     EXPECT_EQ(meter.peak(), libebur128TruePeak(samples, 2, kRate));
@@ -151,7 +151,7 @@ TEST(TruePeakMeter, APeakAtTheStartOfAPieceIsMeasuredWithTheSamplesBeforeIt) {
 
 TEST(TruePeakMeter, LeavesLibebur128OnlyThePiecesThatMayRaiseThePeak) {
     const auto samples = bursts(2, 48000, 120.0);
-    host::TruePeakMeter meter(2, 48000);
+    mastering::TruePeakMeter meter(2, 48000);
     for (size_t at = 0; at < samples.size() / 2; at += 4800) meter.add(samples.data() + at * 2, 4800);
     EXPECT_EQ(meter.peak(), libebur128TruePeak(samples, 2, 48000));
     EXPECT_EQ(meter.pieces(), 1200);
@@ -163,7 +163,7 @@ TEST(TruePeakMeter, LeavesLibebur128OnlyThePiecesThatMayRaiseThePeak) {
 template <typename Sample>
 std::vector<Sample> limited(std::vector<Sample> samples, int channels, int rate, double ceiling,
                             unsigned seed = 1) {
-    host::TruePeakLimiter limiter(channels, rate, ceiling);
+    mastering::TruePeakLimiter limiter(channels, rate, ceiling);
     const int64_t frames = int64_t(samples.size()) / channels;
     for (int64_t at = 0, piece = 1; at < frames; at += piece, piece = (piece * 13 + seed) % 1201 + 1)
         limiter.process(samples.data() + at * channels, std::min(piece, frames - at));
@@ -205,7 +205,7 @@ TEST(TruePeakLimiter, ChangesOnlyTheNeighbourhoodOfAPeakWithASmoothRampAndKeepsT
     const std::vector<float> floats = limited(input, 2, kRate, -1.0);
     const std::vector<double> doubles =
         limited(std::vector<double>(input.begin(), input.end()), 2, kRate, -1.0);
-    const auto latency = size_t(host::TruePeakLimiter(2, kRate, -1.0).latency());
+    const auto latency = size_t(mastering::TruePeakLimiter(2, kRate, -1.0).latency());
     EXPECT_LT(latency, size_t(0.01 * kRate)); // a few milliseconds
     // Whatever pieces the samples come in.
     EXPECT_EQ(floats, limited(input, 2, kRate, -1.0, 7));
@@ -233,7 +233,7 @@ TEST(TruePeakLimiter, ChangesOnlyTheNeighbourhoodOfAPeakWithASmoothRampAndKeepsT
 }
 
 TEST(LoudnessMeter, SilenceHasNoLoudness) {
-    host::LoudnessMeter meter(2, 48000);
+    mastering::LoudnessMeter meter(2, 48000);
     std::vector<float> silence(2 * 48000 * 4, 0.0f);
     meter.add(silence.data(), 48000 * 4);
     const auto summary = meter.summary();
@@ -250,8 +250,8 @@ TEST(ShortTermSpread, PercentilesOfTheGatedValuesAfterTheFirstWindow) {
     for (int v = -30; v <= -20; ++v) values.push_back(v);
     values.push_back(-80.0); // below the absolute gate
     values.push_back(-55.0); // more than 20 LU below the mean of the rest
-    host::LoudnessSummary summary;
-    host::shortTermSpread(values, summary);
+    mastering::LoudnessSummary summary;
+    mastering::shortTermSpread(values, summary);
     // Eleven values, -30 to -20: the 10th percentile is the second, the 90th the tenth.
     EXPECT_DOUBLE_EQ(summary.shortTermLow, -29.0);
     EXPECT_DOUBLE_EQ(summary.shortTermHigh, -21.0);
@@ -259,13 +259,13 @@ TEST(ShortTermSpread, PercentilesOfTheGatedValuesAfterTheFirstWindow) {
 
     std::vector<double> interpolated(29, -200.0);
     interpolated.insert(interpolated.end(), {-40.0, -30.0});
-    host::shortTermSpread(interpolated, summary);
+    mastering::shortTermSpread(interpolated, summary);
     EXPECT_DOUBLE_EQ(summary.shortTermLow, -39.0);
     EXPECT_DOUBLE_EQ(summary.shortTermHigh, -31.0);
 }
 
 TEST(DisplayNumber, ReadsTheLeadingNumberAndItsDecimals) {
-    auto parsed = [](const std::string& text) { return host::parseDisplayNumber(text); };
+    auto parsed = [](const std::string& text) { return hosting::parseDisplayNumber(text); };
     EXPECT_EQ(parsed("-16.00")->value, -16.0);
     EXPECT_EQ(parsed("-16.00")->decimals, 2);
     EXPECT_EQ(parsed(" 220 Hz")->value, 220.0);
@@ -284,12 +284,12 @@ TEST(DisplayNumber, ReadsTheLeadingNumberAndItsDecimals) {
 
 class ParameterValues : public ::testing::Test {
 protected:
-    host::Plugin plugin{std::filesystem::path(VANDREL_FIXTURE_DIR) / "fixture_delay.so"};
+    hosting::Plugin plugin{std::filesystem::path(VANDREL_FIXTURE_DIR) / "fixture_delay.so"};
 
     std::string error(const std::string& key, const std::string& value) {
         try {
-            host::setParameterValue(plugin, host::findParameter(plugin, key), value);
-        } catch (const host::ParameterError& failure) {
+            hosting::setParameterValue(plugin, hosting::findParameter(plugin, key), value);
+        } catch (const hosting::ParameterError& failure) {
             return failure.what();
         }
         return "";
@@ -297,31 +297,31 @@ protected:
 };
 
 TEST_F(ParameterValues, FoundByNamePrefixOrNumber) {
-    EXPECT_EQ(host::findParameter(plugin, "Gain"), 0);
-    EXPECT_EQ(host::findParameter(plugin, " delay "), 1);
-    EXPECT_EQ(host::findParameter(plugin, "pol"), 2);
-    EXPECT_EQ(host::findParameter(plugin, "3"), 2);
-    EXPECT_THROW(host::findParameter(plugin, "0"), host::ParameterError);
-    EXPECT_THROW(host::findParameter(plugin, "4"), host::ParameterError);
-    EXPECT_THROW(host::findParameter(plugin, "Volume"), host::ParameterError);
-    EXPECT_THROW(host::findParameter(plugin, ""), host::ParameterError);
+    EXPECT_EQ(hosting::findParameter(plugin, "Gain"), 0);
+    EXPECT_EQ(hosting::findParameter(plugin, " delay "), 1);
+    EXPECT_EQ(hosting::findParameter(plugin, "pol"), 2);
+    EXPECT_EQ(hosting::findParameter(plugin, "3"), 2);
+    EXPECT_THROW(hosting::findParameter(plugin, "0"), hosting::ParameterError);
+    EXPECT_THROW(hosting::findParameter(plugin, "4"), hosting::ParameterError);
+    EXPECT_THROW(hosting::findParameter(plugin, "Volume"), hosting::ParameterError);
+    EXPECT_THROW(hosting::findParameter(plugin, ""), hosting::ParameterError);
 }
 
 TEST_F(ParameterValues, NumbersAreReachedExactlyAsTheDisplayShowsThem) {
-    EXPECT_EQ(host::setParameterValue(plugin, 0, "-7.25"), "-7.25");
+    EXPECT_EQ(hosting::setParameterValue(plugin, 0, "-7.25"), "-7.25");
     EXPECT_EQ(plugin.parameterDisplay(0), "-7.25");
-    EXPECT_EQ(host::setParameterValue(plugin, 0, "-24"), "-24.00");
-    EXPECT_EQ(host::setParameterValue(plugin, 0, "24 dB"), "24.00");
-    EXPECT_EQ(host::setParameterValue(plugin, 0, "0"), "0.00");
-    EXPECT_EQ(host::setParameterValue(plugin, 1, "100"), "100");
-    EXPECT_EQ(host::setParameterValue(plugin, 1, "4800"), "4800");
-    EXPECT_EQ(host::setParameterValue(plugin, 1, "1"), "1");
-    EXPECT_EQ(host::setParameterValue(plugin, 2, "inverted"), "Inverted");
-    EXPECT_EQ(host::setParameterValue(plugin, 2, "Normal"), "Normal");
+    EXPECT_EQ(hosting::setParameterValue(plugin, 0, "-24"), "-24.00");
+    EXPECT_EQ(hosting::setParameterValue(plugin, 0, "24 dB"), "24.00");
+    EXPECT_EQ(hosting::setParameterValue(plugin, 0, "0"), "0.00");
+    EXPECT_EQ(hosting::setParameterValue(plugin, 1, "100"), "100");
+    EXPECT_EQ(hosting::setParameterValue(plugin, 1, "4800"), "4800");
+    EXPECT_EQ(hosting::setParameterValue(plugin, 1, "1"), "1");
+    EXPECT_EQ(hosting::setParameterValue(plugin, 2, "inverted"), "Inverted");
+    EXPECT_EQ(hosting::setParameterValue(plugin, 2, "Normal"), "Normal");
 }
 
 TEST_F(ParameterValues, UnreachableValuesFailAndChangeNothing) {
-    host::setParameterValue(plugin, 0, "-3");
+    hosting::setParameterValue(plugin, 0, "-3");
     const float before = plugin.parameter(0);
     EXPECT_EQ(error("Gain", "24.01"), "parameter 'Gain': 24.01 is outside its range -24.00 to 24.00 dB");
     EXPECT_EQ(error("Gain", "loud"), "parameter 'Gain': 'loud' is not a value it takes (it shows '-24.00', "

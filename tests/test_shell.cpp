@@ -2,6 +2,7 @@
 // callback that records what it is asked.
 #include "runtime/parvex.h"
 #include "shell/callbacks.h"
+#include "shell/instance.h"
 #include "shell/vest.h"
 
 #include <gtest/gtest.h>
@@ -77,10 +78,8 @@ protected:
     void SetUp() override {
         gHost = &host;
         effect = new ProbeEffect(&closeOrder);
-        wrapper =
-            CVeST::Create(effect, MakeVeSTCallbacks(), RecordingHost, 1, int32_t(effect->Sliders.size()));
+        wrapper = WireInstance(effect, RecordingHost);
         ASSERT_NE(wrapper, nullptr);
-        effect->Host = wrapper;
         record = wrapper->getAeffect();
     }
     void TearDown() override {

@@ -2,10 +2,11 @@
 // parameters and saves and restores state, an editor thread paints panel frames headlessly and moves the
 // mouse across the panel through the callback table. Built with ThreadSanitizer this must report nothing;
 // in any build the output stays finite. VANDREL_STRESS_SECONDS sets how long it runs (default 2).
-#include "host/quiet_host.h"
 #include "leveler/leveler.h"
 #include "shell/callbacks.h"
+#include "shell/instance.h"
 #include "shell/vest.h"
+#include "testkit/quiet_host.h"
 #include "toolkit/drawcontext.h"
 
 #include <gtest/gtest.h>
@@ -35,10 +36,8 @@ protected:
     void SetUp() override {
         SetPluginFolder(std::string(VANDREL_BINARY_DIR) + "/");
         effect = new TParvexEffect;
-        wrapper = CVeST::Create(effect, MakeVeSTCallbacks(), host::QuietHost, 1,
-                                static_cast<int32_t>(effect->Sliders.size()));
+        wrapper = WireInstance(effect, testkit::QuietHost);
         ASSERT_NE(wrapper, nullptr);
-        effect->Host = wrapper;
         record = wrapper->getAeffect();
         Dispatch(vst2::effOpen);
         Dispatch(vst2::effSetSampleRate, 0, 0, nullptr, 48000);

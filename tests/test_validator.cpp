@@ -1,7 +1,7 @@
 // The built module driven the way the strictest hosts and plug-in validators drive it: lifecycles, threads,
 // block sizes, sample rates, both sample widths, parameters, state chunks, hostile input and host habits.
 // Every output must stay finite and bounded, and nothing may crash or leak.
-#include "host/plugin.h"
+#include "hosting/plugin.h"
 #include "leveler/parameter_table.h"
 
 #include <gtest/gtest.h>
@@ -120,7 +120,7 @@ struct Blocking {
 // Runs the whole input through the plug-in block by block, on the path of the sample type, into output
 // buffers that start out as NaN so that any frame the plug-in skips shows.
 template <typename Sample>
-Stereo<Sample> Process(host::Plugin& plugin, const Stereo<Sample>& input, Blocking blocking = {},
+Stereo<Sample> Process(hosting::Plugin& plugin, const Stereo<Sample>& input, Blocking blocking = {},
                        bool inPlace = false) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int32_t> sizes(1, 4096);
@@ -169,11 +169,11 @@ template <typename Sample> double LargestDifference(const Stereo<Sample>& a, con
     return largest;
 }
 
-std::unique_ptr<host::Plugin> Opened(double rate = 48000, int32_t block = 512) {
-    return host::openPlugin(kModule, rate, block);
+std::unique_ptr<hosting::Plugin> Opened(double rate = 48000, int32_t block = 512) {
+    return hosting::openPlugin(kModule, rate, block);
 }
 
-std::unique_ptr<host::Plugin> Started(double rate = 48000, int32_t block = 512) {
+std::unique_ptr<hosting::Plugin> Started(double rate = 48000, int32_t block = 512) {
     auto plugin = Opened(rate, block);
     plugin->resume();
     return plugin;
@@ -188,7 +188,7 @@ std::vector<uint8_t> ChunkOf(const std::vector<float>& values) {
 constexpr float kSentinel = -1000.0f;
 
 // Restores like a host that frees its copy as soon as effSetChunk returns.
-intptr_t RestoreAndFree(host::Plugin& plugin, const std::vector<uint8_t>& bytes) {
+intptr_t RestoreAndFree(hosting::Plugin& plugin, const std::vector<uint8_t>& bytes) {
     auto* copy = new uint8_t[std::max<size_t>(bytes.size(), 1)];
     std::copy(bytes.begin(), bytes.end(), copy);
     const intptr_t answer = plugin.dispatcher(vst2::effSetChunk, 0, intptr_t(bytes.size()), copy);
@@ -200,7 +200,7 @@ intptr_t RestoreAndFree(host::Plugin& plugin, const std::vector<uint8_t>& bytes)
 // Every parameter reads back within 0 to 1, with a terminated name and a display text that shows the value
 // applied: the same value, or (for a value the panel or the automatic controls took beyond the range) one
 // beyond the end the host reads.
-void ExpectReadableParameters(host::Plugin& plugin) {
+void ExpectReadableParameters(hosting::Plugin& plugin) {
     for (int32_t i = 0; i < kParameterCount; ++i) {
         SCOPED_TRACE("parameter " + std::to_string(i));
         const float normalised = plugin.parameter(i);
@@ -262,7 +262,7 @@ TEST(ValidatorThreads, FourInstancesProcessAtOnceLikeOneAtATime) {
         auto plugin = Started();
         expected[size_t(i)] = Process(*plugin, inputs[size_t(i)], {256});
     }
-    std::vector<std::unique_ptr<host::Plugin>> plugins;
+    std::vector<std::unique_ptr<hosting::Plugin>> plugins;
     for (int i = 0; i < kInstances; ++i) plugins.push_back(Started());
     std::vector<std::thread> threads;
     for (int i = 0; i < kInstances; ++i)

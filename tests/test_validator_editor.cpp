@@ -1,7 +1,7 @@
 // The editor habits of real hosts against the built module (run under xvfb-run): idle calls before any
 // editor is open, the editor opened twice without a close, and the editor opened before the first resume,
 // while the sample rate and block size are still at their first values.
-#include "host/plugin.h"
+#include "hosting/plugin.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ protected:
         XMapWindow(display, parent);
         XSync(display, False);
         // A host that never sets the sample rate or block size before showing the editor.
-        plugin = std::make_unique<host::Plugin>(VANDREL_PLUGIN_PATH);
+        plugin = std::make_unique<hosting::Plugin>(VANDREL_PLUGIN_PATH);
         plugin->open();
     }
     void TearDown() override {
@@ -60,7 +60,7 @@ protected:
 
     Display* display = nullptr;
     Window parent = 0;
-    std::unique_ptr<host::Plugin> plugin;
+    std::unique_ptr<hosting::Plugin> plugin;
 };
 
 TEST_F(ValidatorEditor, IdleBeforeTheEditorIsOpened) {

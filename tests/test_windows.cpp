@@ -2,8 +2,8 @@
 // vandrel2.dll with LoadLibrary and must hear, read and see what a Linux host gets from vandrel2.so. The
 // descriptions and the output of the bundled programme must agree bit for bit; the panel drawn with GDI+
 // must match the Cairo panel region by region; a drag with the mouse must move a slider.
-#include "host/audio_file.h"
-#include "tests/panel_support.h"
+#include "render/audio_file.h"
+#include "testkit/panel.h"
 #include "tests/windows/probe.h"
 
 #include <gtest/gtest.h>
@@ -82,7 +82,7 @@ TEST(Windows, TheDllTellsAHostWhatTheLinuxModuleTells) {
 TEST(Windows, TheBundledProgrammeComesOutBitForBitAsOnLinux) {
     Scratch scratch;
     // Decoded here: the Windows host reads raw interleaved 32-bit floats.
-    host::AudioReader reader(fs::path(VANDREL_SOURCE_DIR) / "examples" / "interview.flac");
+    render::AudioReader reader(fs::path(VANDREL_SOURCE_DIR) / "examples" / "interview.flac");
     ASSERT_EQ(reader.channels(), 2);
     std::vector<float> samples;
     std::vector<float> chunk(2 * 16384);

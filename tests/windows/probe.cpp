@@ -1,6 +1,6 @@
 #include "tests/windows/probe.h"
 
-#include "host/plugin.h"
+#include "hosting/plugin.h"
 
 #include <cinttypes>
 #include <cmath>
@@ -69,8 +69,8 @@ Programme MakeProgramme(double rate, double seconds, uint64_t seed) {
     return p;
 }
 
-std::unique_ptr<host::Plugin> Started(const std::filesystem::path& module, double rate, int32_t block) {
-    auto plugin = host::openPlugin(module, rate, block);
+std::unique_ptr<hosting::Plugin> Started(const std::filesystem::path& module, double rate, int32_t block) {
+    auto plugin = hosting::openPlugin(module, rate, block);
     plugin->resume();
     return plugin;
 }
@@ -78,7 +78,7 @@ std::unique_ptr<host::Plugin> Started(const std::filesystem::path& module, doubl
 // Runs the programme through the plug-in in blocks of `block` frames in one width, moving one parameter
 // every quarter second; answers the fingerprint of the output and whether all of it was finite.
 template <typename Sample>
-std::pair<uint64_t, bool> Run(host::Plugin& plugin, const Programme& programme, double rate, int32_t block,
+std::pair<uint64_t, bool> Run(hosting::Plugin& plugin, const Programme& programme, double rate, int32_t block,
                               bool automate) {
     const size_t frames = programme.left.size();
     std::vector<Sample> left(frames), right(frames);
@@ -114,7 +114,7 @@ std::string Check(const std::string& name, bool passed) {
     return "check " + name + (passed ? " ok" : " FAILED");
 }
 
-void DescribeParameters(host::Plugin& plugin, std::vector<std::string>& lines) {
+void DescribeParameters(hosting::Plugin& plugin, std::vector<std::string>& lines) {
     for (int32_t i = 0; i < plugin.numParams(); ++i) {
         lines.push_back("parameter " + std::to_string(i) + " name '" + plugin.parameterName(i) + "' label '" +
                         plugin.parameterLabel(i) + "' default " + FloatBits(plugin.parameter(i)) + " '" +
@@ -180,7 +180,7 @@ std::vector<std::string> Describe(const std::filesystem::path& module) {
     // Fifty instances opened and closed, each with a block before and after resume.
     bool lifecycle = true;
     for (int n = 0; n < 50 && lifecycle; ++n) {
-        host::Plugin plugin(module);
+        hosting::Plugin plugin(module);
         plugin.open();
         float left[64] = {}, right[64] = {};
         float* channels[] = {left, right};

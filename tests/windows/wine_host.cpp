@@ -3,7 +3,7 @@
 //   vandrel2-winhost programme <dll> <input.f32> <rate> <output.f32> <output.f64>
 //   vandrel2-winhost editor <dll> <pixels.rgba> <report.txt>
 // Exit status 0 when the command ran, 1 when it could not (the reason on standard error).
-#include "host/plugin.h"
+#include "hosting/plugin.h"
 #include "tests/windows/probe.h"
 
 #include <windows.h>
@@ -23,7 +23,7 @@ bool WriteLines(const std::string& path, const std::vector<std::string>& lines) 
 }
 
 // Delivers the window messages and the editor's idle, as a host's loop does, for `milliseconds`.
-void Pump(host::Plugin& plugin, int milliseconds) {
+void Pump(hosting::Plugin& plugin, int milliseconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     do {
         MSG message;
@@ -84,9 +84,9 @@ int Editor(const std::string& module, const std::string& pixelsPath, const std::
     }
 
     std::vector<std::string> report;
-    host::HostOptions options;
+    hosting::HostOptions options;
     options.sampleRate = 48000;
-    host::Plugin plugin(module, options);
+    hosting::Plugin plugin(module, options);
     plugin.open();
     plugin.resume();
     if (!plugin.openEditor(parent)) {

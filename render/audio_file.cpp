@@ -1,0 +1,367 @@
+#include "render/audio_file.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstddef>
+#include <cstring>
+#include <fstream>
+#include <sndfile.h>
+#include <unistd.h>
+#include <vector>
+
+namespace render {
+
+FileError::FileError(const std::filesystem::path& file, const std::string& reason)
+    : std::runtime_error(file.string() + ": " + reason) {}
+
+namespace {
+
+std::string lastError(SNDFILE* file) {
+    std::string text = sf_strerror(file);
+    // libsndfile's messages sometimes span lines; a failure is reported on one.
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    while (!text.empty() && (text.back() == ' ' || text.back() == '.')) text.pop_back();
+    return text;
+}
+
+std::string lowercase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return text;
+}
+
+// Container for a file extension: libsndfile's own list, and the usual spellings it lacks.
+std::optional<int> containerFor(const std::string& extension, int inputFormat) {
+    const int inputMajor = inputFormat & SF_FORMAT_TYPEMASK;
+    if (extension == "wav" && (inputMajor == SF_FORMAT_WAVEX || inputMajor == SF_FORMAT_RF64))
+        return inputMajor;
+    static const std::pair<const char*, int> kAliases[] = {
+        {"wav", SF_FORMAT_WAV},  {"aif", SF_FORMAT_AIFF}, {"aifc", SF_FORMAT_AIFF}, {"ogg", SF_FORMAT_OGG},
+        {"opus", SF_FORMAT_OGG}, {"mp3", SF_FORMAT_MPEG}, {"mat", SF_FORMAT_MAT5},
+    };
+    for (const auto& [name, container] : kAliases)
+        if (extension == name) return container;
+    int count = 0;
+    sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
+    for (int i = 0; i < count; ++i) {
+        SF_FORMAT_INFO info{};
+        info.format = i;
+        sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info);
+        if (info.extension != nullptr && extension == info.extension) return info.format;
+    }
+    return std::nullopt;
+}
+
+std::optional<int> sampleFormatFor(const std::string& name) {
+    static const std::pair<const char*, int> kNames[] = {
+        {"pcm16", SF_FORMAT_PCM_16}, {"pcm24", SF_FORMAT_PCM_24},  {"pcm32", SF_FORMAT_PCM_32},
+        {"float", SF_FORMAT_FLOAT},  {"double", SF_FORMAT_DOUBLE},
+    };
+    for (const auto& [text, format] : kNames)
+        if (name == text) return format;
+    return std::nullopt;
+}
+
+// Sample formats that any container holding them stores alike; codecs and companded formats are the
+// input container's own business.
+bool plainSamples(int subtype) {
+    switch (subtype) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// libsndfile's name for a container or a sample format.
+std::string formatName(int format) {
+    SF_FORMAT_INFO info{};
+    info.format = format;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) != 0 || info.name == nullptr)
+        return "unknown";
+    return info.name;
+}
+
+std::string subtypeName(int subtype) {
+    static const std::pair<int, const char*> kNames[] = {
+        {SF_FORMAT_PCM_S8, "8-bit PCM"},    {SF_FORMAT_PCM_U8, "8-bit unsigned PCM"},
+        {SF_FORMAT_PCM_16, "16-bit PCM"},   {SF_FORMAT_PCM_24, "24-bit PCM"},
+        {SF_FORMAT_PCM_32, "32-bit PCM"},   {SF_FORMAT_FLOAT, "32-bit float"},
+        {SF_FORMAT_DOUBLE, "64-bit float"},
+    };
+    for (const auto& [format, name] : kNames)
+        if (format == subtype) return name;
+    return formatName(subtype);
+}
+
+// "WAV (Microsoft)", "FLAC (Free Lossless Audio Codec)": the name before its explanation.
+std::string containerName(int format) {
+    std::string name = formatName(format & SF_FORMAT_TYPEMASK);
+    if (const auto paren = name.find(" ("); paren != std::string::npos) name.erase(paren);
+    return name;
+}
+
+// The strings libsndfile reads and writes.
+constexpr std::pair<int, const char*> kStringTypes[] = {
+    {SF_STR_TITLE, "title"},   {SF_STR_COPYRIGHT, "copyright"}, {SF_STR_SOFTWARE, "software"},
+    {SF_STR_ARTIST, "artist"}, {SF_STR_COMMENT, "comment"},     {SF_STR_DATE, "date"},
+    {SF_STR_ALBUM, "album"},   {SF_STR_LICENSE, "license"},     {SF_STR_TRACKNUMBER, "track number"},
+    {SF_STR_GENRE, "genre"},
+};
+
+// Room for a long coding history; libsndfile's own record keeps 256 characters of it.
+using BroadcastInfo = SF_BROADCAST_INFO_VAR(16384);
+
+bool valid(int format, int channels, int sampleRate) {
+    SF_INFO info{};
+    info.format = format;
+    info.channels = channels;
+    info.samplerate = sampleRate;
+    return sf_format_check(&info) != 0;
+}
+
+} // namespace
+
+AudioReader::AudioReader(const std::filesystem::path& path) : path_(path) {
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) throw FileError(path, "no such file");
+    if (std::filesystem::is_directory(path, error)) throw FileError(path, "is a folder, not an audio file");
+    SF_INFO info{};
+    file_ = sf_open(path.c_str(), SFM_READ, &info);
+    if (file_ == nullptr) throw FileError(path, "cannot read as audio: " + lastError(nullptr));
+    channels_ = info.channels;
+    sampleRate_ = info.samplerate;
+    format_ = info.format;
+    frames_ = info.frames > 0 && info.frames < SF_COUNT_MAX ? info.frames : 0;
+}
+
+AudioReader::~AudioReader() {
+    if (file_ != nullptr) sf_close(file_);
+}
+
+int64_t AudioReader::read(float* interleaved, int64_t frames) {
+    const sf_count_t got = sf_readf_float(file_, interleaved, frames);
+    if (got < frames && sf_error(file_) != SF_ERR_NO_ERROR) throw FileError(path_, lastError(file_));
+    return got;
+}
+
+int64_t AudioReader::read(double* interleaved, int64_t frames) {
+    const sf_count_t got = sf_readf_double(file_, interleaved, frames);
+    if (got < frames && sf_error(file_) != SF_ERR_NO_ERROR) throw FileError(path_, lastError(file_));
+    return got;
+}
+
+std::vector<std::pair<int, std::string>> AudioReader::strings() const {
+    std::vector<std::pair<int, std::string>> found;
+    for (const auto& [type, name] : kStringTypes)
+        if (const char* text = sf_get_string(file_, type); text != nullptr && *text != '\0')
+            found.emplace_back(type, text);
+    return found;
+}
+
+std::optional<std::vector<char>> AudioReader::broadcastInfo() const {
+    BroadcastInfo info{};
+    if (sf_command(file_, SFC_GET_BROADCAST_INFO, &info, sizeof info) != SF_TRUE) return std::nullopt;
+    const auto* bytes = reinterpret_cast<const char*>(&info);
+    // Up to the end of the coding history: libsndfile takes no more than that back.
+    const size_t history = std::min<size_t>(info.coding_history_size, sizeof info.coding_history);
+    return std::vector<char>(bytes, bytes + offsetof(BroadcastInfo, coding_history) + history);
+}
+
+namespace {
+
+// The Ogg page checksum: CRC-32 with polynomial 0x04C11DB7, not reflected, starting from 0.
+uint32_t oggChecksum(const std::vector<unsigned char>& page) {
+    static const auto kTable = [] {
+        std::array<uint32_t, 256> table{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t r = i << 24;
+            for (int bit = 0; bit < 8; ++bit) r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
+            table[i] = r;
+        }
+        return table;
+    }();
+    uint32_t crc = 0;
+    for (unsigned char byte : page) crc = (crc << 8) ^ kTable[((crc >> 24) ^ byte) & 0xFF];
+    return crc;
+}
+
+} // namespace
+
+void makeReproducible(const std::filesystem::path& path, int format, const std::filesystem::path& named) {
+    if ((format & SF_FORMAT_TYPEMASK) != SF_FORMAT_OGG) return;
+    constexpr uint32_t kSerial = 0x56324C56; // any fixed number serves
+    constexpr size_t kHeader = 27, kSerialAt = 14, kChecksumAt = 22, kSegmentsAt = 26;
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::vector<unsigned char> page;
+    for (std::streamoff at = 0;;) {
+        page.resize(kHeader);
+        file.seekg(at);
+        if (!file.read(reinterpret_cast<char*>(page.data()), kHeader)) break;
+        if (std::memcmp(page.data(), "OggS", 4) != 0)
+            throw FileError(named, "cannot finish writing: not an Ogg page");
+        const size_t segments = page[kSegmentsAt];
+        page.resize(kHeader + segments);
+        file.read(reinterpret_cast<char*>(page.data() + kHeader), std::streamsize(segments));
+        size_t body = 0;
+        for (size_t s = 0; s < segments; ++s) body += page[kHeader + s];
+        page.resize(kHeader + segments + body);
+        file.read(reinterpret_cast<char*>(page.data() + kHeader + segments), std::streamsize(body));
+        if (!file) throw FileError(named, "cannot finish writing: a cut Ogg page");
+        for (size_t b = 0; b < 4; ++b) page[kSerialAt + b] = (kSerial >> (8 * b)) & 0xFF;
+        std::fill_n(page.begin() + kChecksumAt, 4, 0);
+        const uint32_t checksum = oggChecksum(page);
+        for (size_t b = 0; b < 4; ++b) page[kChecksumAt + b] = (checksum >> (8 * b)) & 0xFF;
+        file.seekp(at);
+        file.write(reinterpret_cast<const char*>(page.data()), std::streamsize(kHeader));
+        if (!file) throw FileError(named, "cannot finish writing: " + std::string(std::strerror(errno)));
+        at += std::streamoff(page.size());
+    }
+}
+
+std::string stringTypeName(int type) {
+    for (const auto& [known, name] : kStringTypes)
+        if (known == type) return name;
+    return "string " + std::to_string(type);
+}
+
+bool audioFileName(const std::filesystem::path& path) {
+    std::string extension = lowercase(path.extension().string());
+    return extension.size() > 1 && containerFor(extension.substr(1), 0).has_value();
+}
+
+std::string describeFormat(int format) {
+    return containerName(format) + ", " + subtypeName(format & SF_FORMAT_SUBMASK);
+}
+
+int integerBits(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return 8;
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_ALAC_16:
+        return 16;
+    case SF_FORMAT_ALAC_20:
+        return 20;
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_ALAC_24:
+        return 24;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_ALAC_32:
+        return 32;
+    default:
+        return 0;
+    }
+}
+
+OutputFormat outputFormatFor(const std::filesystem::path& path, int inputFormat,
+                             const std::optional<std::string>& sampleFormat, int channels, int sampleRate) {
+    std::string extension = lowercase(path.extension().string());
+    if (!extension.empty()) extension.erase(0, 1);
+    const auto container = containerFor(extension, inputFormat);
+    if (!container)
+        throw FileError(path, extension.empty() ? "no file name extension to choose the audio format by"
+                                                : "unknown audio format '." + extension + "'");
+    const int inputMajor = inputFormat & SF_FORMAT_TYPEMASK;
+    // Same container as the input: keep its byte order too.
+    const int endian = *container == inputMajor ? inputFormat & SF_FORMAT_ENDMASK : 0;
+
+    if (sampleFormat) {
+        const auto subtype = sampleFormatFor(*sampleFormat);
+        if (!subtype) throw FileError(path, "unknown sample format '" + *sampleFormat + "'");
+        if (!valid(*container | *subtype, channels, sampleRate))
+            throw FileError(path,
+                            "the '." + extension + "' format cannot hold " + *sampleFormat + " samples");
+        return {*container | *subtype | endian, ""};
+    }
+    const int inputSubtype = inputFormat & SF_FORMAT_SUBMASK;
+    std::vector<int> candidates;
+    if (*container == SF_FORMAT_OGG) {
+        candidates = {extension == "opus" ? SF_FORMAT_OPUS : SF_FORMAT_VORBIS};
+    } else if (*container == SF_FORMAT_MPEG) {
+        candidates = {SF_FORMAT_MPEG_LAYER_III};
+    } else {
+        // libsndfile accepts MP3 data in a WAV header, for one, but cannot write it.
+        if (*container == inputMajor || plainSamples(inputSubtype)) candidates.push_back(inputSubtype);
+        candidates.insert(candidates.end(), {SF_FORMAT_PCM_24, SF_FORMAT_PCM_16, SF_FORMAT_FLOAT});
+    }
+    for (int subtype : candidates) {
+        const int format = *container | subtype | endian;
+        if (!valid(format, channels, sampleRate)) continue;
+        std::string note;
+        if (subtype != inputSubtype)
+            note = containerName(format) + " cannot hold the input's " + subtypeName(inputSubtype) +
+                   "; written as " + subtypeName(subtype);
+        return {format, note};
+    }
+    throw FileError(path, "the '." + extension + "' format cannot hold " + std::to_string(channels) +
+                              " channels at " + std::to_string(sampleRate) + " Hz");
+}
+
+AudioWriter::AudioWriter(int descriptor, const std::filesystem::path& path, int format, int channels,
+                         int sampleRate)
+    : path_(path), format_(format) {
+    SF_INFO info{};
+    info.format = format;
+    info.channels = channels;
+    info.samplerate = sampleRate;
+    file_ = sf_open_fd(descriptor, SFM_WRITE, &info, SF_TRUE);
+    if (file_ == nullptr) {
+        ::close(descriptor);
+        throw FileError(path, "cannot write: " + lastError(nullptr));
+    }
+    // Samples beyond full scale are clipped in integer formats rather than wrapped around.
+    sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // The PEAK chunk of float files holds the time of writing: the same render would give other bytes.
+    sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+}
+
+AudioWriter::~AudioWriter() {
+    if (file_ != nullptr) sf_close(file_);
+}
+
+void AudioWriter::write(const float* interleaved, int64_t frames) {
+    if (sf_writef_float(file_, interleaved, frames) != frames) throw FileError(path_, lastError(file_));
+}
+
+void AudioWriter::write(const double* interleaved, int64_t frames) {
+    if (sf_writef_double(file_, interleaved, frames) != frames) throw FileError(path_, lastError(file_));
+}
+
+void AudioWriter::write(const int32_t* interleaved, int64_t frames) {
+    if (sf_writef_int(file_, interleaved, frames) != frames) throw FileError(path_, lastError(file_));
+}
+
+bool AudioWriter::setString(int type, const std::string& text) {
+    return sf_set_string(file_, type, text.c_str()) == 0;
+}
+
+bool AudioWriter::setBroadcastInfo(const std::vector<char>& info) {
+    std::vector<char> copy = info;
+    return sf_command(file_, SFC_SET_BROADCAST_INFO, copy.data(), int(copy.size())) == SF_TRUE;
+}
+
+void AudioWriter::setFlacLevel(int level) {
+    if ((format_ & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC) return;
+    // libsndfile maps 0 to 1 onto FLAC's levels 0 to 8.
+    double scaled = std::clamp(level, 0, 8) / 8.0;
+    sf_command(file_, SFC_SET_COMPRESSION_LEVEL, &scaled, sizeof scaled);
+}
+
+void AudioWriter::close() {
+    SNDFILE* file = file_;
+    file_ = nullptr;
+    sf_write_sync(file);
+    const int error = sf_close(file);
+    if (error != 0) throw FileError(path_, std::string("cannot finish writing: ") + sf_error_number(error));
+}
+
+} // namespace render

@@ -1,0 +1,31 @@
+// A progress bar on a terminal: percentage, speed as a multiple of real time, time left.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace render {
+
+// m:ss, or h:mm:ss from an hour on.
+std::string formatClock(double seconds);
+
+class ProgressBar {
+public:
+    // Draws on stderr only when enabled; `totalFrames` 0 means unknown (no percentage).
+    ProgressBar(bool enabled, int64_t totalFrames, int sampleRate);
+    void update(int64_t frames);
+    // Clears the bar's line.
+    void finish();
+
+private:
+    void draw(int64_t frames, double elapsed);
+
+    bool enabled_;
+    int64_t total_;
+    double rate_;
+    std::chrono::steady_clock::time_point start_;
+    double lastDraw_ = -1.0;
+};
+
+} // namespace render
