@@ -3,6 +3,7 @@
 #include "toolkit/frame.h"
 
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 
@@ -11,11 +12,27 @@ namespace hosting {
 namespace {
 
 // How often the window is served while the audio waits for its time: a host's editor timer rate.
-constexpr std::chrono::milliseconds kIdleInterval{5};
+constexpr double kIdleInterval = 0.005;
+
+class SteadyClock final : public PlaybackClock {
+public:
+    double seconds() override {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
+    void wait(double duration) override {
+        std::this_thread::sleep_for(std::chrono::duration<double>(duration));
+    }
+};
 
 } // namespace
 
-EditorWindow::EditorWindow(Plugin& plugin, int sampleRate) : plugin_(plugin), rate_(sampleRate) {
+PlaybackClock& steadyClock() {
+    static SteadyClock clock;
+    return clock;
+}
+
+EditorWindow::EditorWindow(Plugin& plugin, int sampleRate, PlaybackClock& clock)
+    : plugin_(plugin), rate_(sampleRate), clock_(clock) {
     const auto rect = plugin.editorRect();
     if (!plugin.hasEditor() || !rect) throw std::runtime_error(plugin.effectName() + " has no editor");
     const VSTGUI::CRect size{0, 0, double(rect->right - rect->left), double(rect->bottom - rect->top)};
@@ -25,7 +42,7 @@ EditorWindow::EditorWindow(Plugin& plugin, int sampleRate) : plugin_(plugin), ra
         frame_->forget();
         throw std::runtime_error(plugin.effectName() + " could not open its editor");
     }
-    start_ = std::chrono::steady_clock::now();
+    start_ = clock_.seconds();
 }
 
 EditorWindow::~EditorWindow() {
@@ -39,14 +56,13 @@ void EditorWindow::idle() {
 }
 
 bool EditorWindow::playUntil(int64_t frames) {
-    const auto due = start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                  std::chrono::duration<double>(double(frames) / rate_));
+    const double due = start_ + double(frames) / rate_;
     for (;;) {
         idle();
         if (frame_->isCloseRequested()) return false;
-        const auto now = std::chrono::steady_clock::now();
+        const double now = clock_.seconds();
         if (now >= due) return true;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(due - now, kIdleInterval));
+        clock_.wait(std::min(due - now, kIdleInterval));
     }
 }
 

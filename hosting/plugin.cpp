@@ -37,6 +37,9 @@ intptr_t hostCanDo(const char* text) {
     return 0;
 }
 
+constexpr const char* kRefused = "the plug-in refused to create an instance";
+constexpr const char* kNotAnEffect = "not a VST 2.4 effect (wrong magic number)";
+
 void copyText(void* destination, const char* text, size_t capacity) {
     if (destination == nullptr) return;
     auto* out = static_cast<char*>(destination);
@@ -98,20 +101,36 @@ Plugin::Plugin(const std::filesystem::path& path, HostOptions options)
     void* symbol = ModuleSymbol(module_, "VSTPluginMain");
     if (symbol == nullptr) symbol = ModuleSymbol(module_, "main");
     if (symbol == nullptr) throw fail("no VSTPluginMain or main entry point");
-    auto entry = reinterpret_cast<vst2::EntryProc>(symbol);
+    switch (create(reinterpret_cast<vst2::EntryProc>(symbol))) {
+    case Creation::kCreated:
+        return;
+    case Creation::kRefused:
+        throw fail(kRefused);
+    case Creation::kNotAnEffect:
+        // A record without the magic is not ours to close; the module stays loaded rather than risk it.
+        module_ = nullptr;
+        throw HostError(name + ": " + kNotAnEffect);
+    }
+}
 
+Plugin::Plugin(vst2::EntryProc entry, const std::string& name, HostOptions options)
+    : path_(name), options_(options), sampleRate_(options.sampleRate), blockSize_(options.blockSize) {
+    const std::lock_guard<std::recursive_mutex> creating(modulesMutex);
+    const Creation created = create(entry);
+    if (created != Creation::kCreated)
+        throw HostError(name + ": " + (created == Creation::kRefused ? kRefused : kNotAnEffect));
+}
+
+Plugin::Creation Plugin::create(vst2::EntryProc entry) {
     Plugin* const outer = instanceBeingCreated;
     instanceBeingCreated = this;
     vst2::AEffect* effect = entry(&Plugin::callback);
     instanceBeingCreated = outer;
-    if (effect == nullptr) throw fail("the plug-in refused to create an instance");
-    // A record without the magic is not ours to close; the module stays loaded rather than risk it.
-    if (effect->magic != vst2::kEffectMagic) {
-        module_ = nullptr;
-        throw HostError(name + ": not a VST 2.4 effect (wrong magic number)");
-    }
+    if (effect == nullptr) return Creation::kRefused;
+    if (effect->magic != vst2::kEffectMagic) return Creation::kNotAnEffect;
     effect_ = effect;
     effect_->resvd1 = reinterpret_cast<intptr_t>(this);
+    return Creation::kCreated;
 }
 
 Plugin::~Plugin() {

@@ -69,6 +69,9 @@ class Plugin {
 public:
     // Loads the module and creates one instance through its entry point; throws HostError.
     explicit Plugin(const std::filesystem::path& path, HostOptions options = {});
+    // An instance of a plug-in linked into the program itself, through its entry point; `name` stands for
+    // the module's path in messages. Throws HostError.
+    Plugin(vst2::EntryProc entry, const std::string& name, HostOptions options = {});
     ~Plugin();
     Plugin(const Plugin&) = delete;
     Plugin& operator=(const Plugin&) = delete;
@@ -137,6 +140,9 @@ private:
     static intptr_t callback(vst2::AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr,
                              float opt);
     intptr_t answer(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
+    // Calls the entry point and takes the instance it answers.
+    enum class Creation { kCreated, kRefused, kNotAnEffect };
+    Creation create(vst2::EntryProc entry);
     std::string text(int32_t opcode, int32_t index = 0);
 
     std::filesystem::path path_;

@@ -1,6 +1,5 @@
 #include "leveler/leveler.h"
 
-#include <chrono>
 #include <cmath>
 
 using namespace leveler;
@@ -11,13 +10,6 @@ namespace {
 constexpr double kNotifyInterval = 0.25;
 // The slow stage's target is raised by at most this factor (+2 dB) when much of the programme is gated.
 constexpr double kMaxCompensation = 1.2589;
-
-// Seconds plus microseconds.
-double WallClock() {
-    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
-    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(sinceEpoch).count();
-    return static_cast<double>(micros / 1000000) + static_cast<double>(micros % 1000000) * 0.000001;
-}
 
 } // namespace
 
@@ -30,12 +22,12 @@ double TParvexEffect::TrimIndicator() const {
 
 void TParvexEffect::DoBlock() {
     // Display refresh.
-    if (WallClock() - lastNotifyTime > kNotifyInterval) {
+    if (Clock->WallSeconds() - lastNotifyTime > kNotifyInterval) {
         if (!IsZero(slidersChanged)) {
             slidersChanged = 0;
             HostUpdateDisplay(Host);
         }
-        lastNotifyTime = WallClock();
+        lastNotifyTime = Clock->WallSeconds();
     }
 
     // Latency.

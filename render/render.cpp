@@ -588,7 +588,10 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     const auto start = std::chrono::steady_clock::now();
     plugin->resume();
     std::unique_ptr<hosting::EditorWindow> window;
-    if (options.editor) window = std::make_unique<hosting::EditorWindow>(*plugin, reader.sampleRate());
+    if (options.editor)
+        window = std::make_unique<hosting::EditorWindow>(*plugin, reader.sampleRate(),
+                                                         options.playbackClock ? *options.playbackClock
+                                                                               : hosting::steadyClock());
     mastering::PcmQuantizer* rounding = quantizer ? &*quantizer : nullptr;
     mastering::TruePeakLimiter* limiter = ceiling ? &*ceiling : nullptr;
     MeterThread* input = inputMeter ? &*inputMeter : nullptr;

@@ -1,6 +1,7 @@
 // Rendering an audio file through a VST 2.4 effect, with loudness measured before and after.
 #pragma once
 
+#include "hosting/editor_window.h"
 #include "hosting/plugin.h"
 #include "mastering/loudness.h"
 
@@ -69,6 +70,8 @@ struct RenderOptions {
     // Play at the pace of the audio with the plug-in's editor open; closing its window ends the output
     // there, as a complete file.
     bool editor = false;
+    // The pace of that playback; the machine's own clock when not given.
+    hosting::PlaybackClock* playbackClock = nullptr;
 };
 
 struct CeilingReport {

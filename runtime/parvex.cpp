@@ -59,10 +59,10 @@ void TParvex::DoIdle() {
     const double rate = FrameRate;
     if (!(rate > 0)) return;
     const uint32_t since = static_cast<uint32_t>(LastRedrawTick.load(std::memory_order_relaxed));
-    const auto elapsed = static_cast<int32_t>(static_cast<uint32_t>(MillisecondTick()) - since);
+    const auto elapsed = static_cast<int32_t>(static_cast<uint32_t>(Clock->MillisecondTick()) - since);
     if (static_cast<double>(elapsed) > 1000.0 / rate) {
         if (Host) Host->InvalidateEditor();
-        LastRedrawTick.store(MillisecondTick(), std::memory_order_relaxed);
+        LastRedrawTick.store(Clock->MillisecondTick(), std::memory_order_relaxed);
     }
 }
 

@@ -2,6 +2,7 @@
 // its section operations. Nothing here knows the plug-in interface or the windowing toolkit.
 #pragma once
 
+#include "runtime/clock.h"
 #include "runtime/host_link.h"
 #include "runtime/shared_value.h"
 
@@ -37,7 +38,8 @@ protected:
 
 class CParvexVeST : public CParvexMemory {
 public:
-    THostLink* Host = nullptr; // not owned
+    THostLink* Host = nullptr;      // not owned
+    TClock* Clock = &SystemClock(); // not owned; set before the first section runs
 
 protected:
     ~CParvexVeST() = default;
@@ -242,9 +244,6 @@ private:
 };
 
 // Operating-system services (runtime/system_*.cpp).
-// Milliseconds on the platform's millisecond clock, wrapping like a signed 32-bit counter.
-int32_t MillisecondTick();
-
 // The folder holding the plug-in module, with a trailing separator; set once when the module loads.
 void SetPluginFolder(const std::string& folder);
 const std::string& PluginFolder();

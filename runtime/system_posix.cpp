@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-int32_t MillisecondTick() {
+int32_t PlatformMillisecondTick() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
     return static_cast<int32_t>(static_cast<uint32_t>(ms));

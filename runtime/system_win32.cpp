@@ -7,7 +7,7 @@
 
 static_assert(CLOCKS_PER_SEC == 1000, "the frame timer counts clock() ticks as milliseconds");
 
-int32_t MillisecondTick() {
+int32_t PlatformMillisecondTick() {
     return static_cast<int32_t>(std::clock());
 }
 

@@ -4,6 +4,7 @@
 
 #include "format/process_link.h"
 #include "leveler/leveler.h"
+#include "testkit/manual_clock.h"
 
 #include <atomic>
 #include <cmath>
@@ -45,15 +46,18 @@ public:
     }
 };
 
-// An opened and resumed leveler on a fake host, processed like the two-channel processing entry does.
+// An opened and resumed leveler on a fake host, processed like the two-channel processing entry does. Its
+// clock moves only when the test moves it.
 struct Rig {
     FakeHost host;
+    testkit::ManualClock clock;
     TParvexEffect effect;
 
     explicit Rig(double sampleRate = 48000, int32_t blockSize = 512) {
         host.sampleRate = sampleRate;
         host.blockSize = blockSize;
         effect.Host = &host;
+        effect.Clock = &clock;
         effect.DoReset();
         effect.DoResume();
     }

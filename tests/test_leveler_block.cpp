@@ -3,10 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <set>
-#include <thread>
 
 using leveler_test::Rig;
 
@@ -207,11 +205,14 @@ TEST(LevelerBlock, HostHearsOfSliderChangesWithinAQuarterSecond) {
     ASSERT_EQ(e.slidersChanged, 1);
     e.DoBlock();
     EXPECT_EQ(rig.host.updateDisplayCalls, 0); // the last check was less than 0.25 s ago
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    rig.clock.Advance(0.24);
+    e.DoBlock();
+    EXPECT_EQ(rig.host.updateDisplayCalls, 0);
+    rig.clock.Advance(0.02);
     e.DoBlock();
     EXPECT_EQ(rig.host.updateDisplayCalls, 1);
     EXPECT_EQ(e.slidersChanged, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    rig.clock.Advance(0.3);
     e.DoBlock();
     EXPECT_EQ(rig.host.updateDisplayCalls, 1);
 }

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 using leveler_test::MusicLike;
 using leveler_test::Programme;
@@ -127,6 +128,47 @@ TEST(LevelerSample, NonFiniteInputCountsAsSilence) {
         ASSERT_EQ(dirty.right[i], clean.right[i]) << i;
     }
     EXPECT_TRUE(std::isfinite(b.effect.fastGain()));
+}
+
+// Subnormal numbers cost many times a normal one in every operation. Subnormal input must not leave them in
+// the recursive state that every later sample goes through: the filters, detectors and envelopes.
+TEST(LevelerSample, SubnormalInputLeavesNoSubnormalStateBehind) {
+    std::mt19937 random(4);
+    std::uniform_int_distribution<int> steps(-(1 << 20), 1 << 20);
+    const double tiny = std::numeric_limits<double>::denorm_min();
+    Programme input{std::vector<double>(192000), std::vector<double>(192000)};
+    for (size_t i = 0; i < input.left.size(); ++i) {
+        input.left[i] = tiny * steps(random);
+        input.right[i] = tiny * steps(random);
+    }
+    Rig rig;
+    rig.effect.SliderValues[6] = 1; // the high-pass too
+    rig.effect.DoSlider();
+    rig.ProcessAll(input.left, input.right);
+
+    const TParvexEffect& e = rig.effect;
+    std::vector<double> state = {e.peakNow,    e.peakEnvelope,       e.gateLevel,       e.gateOpen,
+                                 e.outputGain, e.inputLoudnessPower, e.outputPowerLeft, e.outputPowerRight};
+    auto stereo = [&](leveler::Stereo v) { state.insert(state.end(), {v[0], v[1]}); };
+    auto biquad = [&](const leveler::BiquadState& b) {
+        for (const leveler::Stereo v : {b.x1, b.x2, b.y1, b.y2}) stereo(v);
+    };
+    auto weighting = [&](const leveler::WeightingFilter& f) {
+        biquad(f.highPass);
+        biquad(f.shelf);
+        stereo(f.heldOutput);
+    };
+    biquad(e.highPass);
+    for (const leveler::Stage* stage : {&e.fast, &e.medium, &e.slow}) {
+        weighting(stage->filter);
+        stereo(stage->power.meanSquare);
+        state.insert(state.end(), {stage->peakHold, stage->envelope, stage->gain});
+    }
+    for (const leveler::LoudnessMeter* meter : {&e.inputMeter, &e.outputMeter}) {
+        weighting(meter->filter);
+        stereo(meter->power.meanSquare);
+    }
+    for (size_t i = 0; i < state.size(); ++i) EXPECT_NE(std::fpclassify(state[i]), FP_SUBNORMAL) << i;
 }
 
 TEST(LevelerSample, ZeroTargetOverZeroEnvelopeIsUnityGain) {

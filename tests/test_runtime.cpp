@@ -1,6 +1,7 @@
 // The effect runtime on its own: value conversion, strings and formatting, memory, files, sliders,
 // the redraw timer and the state chunk framing.
 #include "runtime/parvex.h"
+#include "testkit/manual_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,6 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -293,19 +293,21 @@ TEST(Lifecycle, ResumeRunsInitThenSliderWithoutCountingInits) {
 }
 
 TEST(Lifecycle, RedrawTimerHonoursTheFrameRate) {
+    testkit::ManualClock clock;
     CountingEffect effect;
+    effect.Clock = &clock;
     effect.DoIdle();
     EXPECT_EQ(effect.LastRedrawTick.load(), 0) << "no redraws at frame rate 0";
     effect.FrameRate = 30;
     effect.DoIdle();
     const int32_t first = effect.LastRedrawTick.load();
-    EXPECT_NE(first, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(first, clock.MillisecondTick());
+    clock.Advance(0.033);
     effect.DoIdle();
-    EXPECT_EQ(effect.LastRedrawTick.load(), first) << "10 ms is less than a frame at 30 per second";
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(effect.LastRedrawTick.load(), first) << "33 ms is less than a frame at 30 per second";
+    clock.Advance(0.001);
     effect.DoIdle();
-    EXPECT_GE(effect.LastRedrawTick.load() - first, 34);
+    EXPECT_EQ(effect.LastRedrawTick.load() - first, 34);
 }
 
 TEST(StateChunk, StartsWithTheSentinelAndHoldsWhatSerializeWrote) {
