@@ -1,7 +1,7 @@
-// The renderer's parts that decide numbers: loudness figures and the true-peak ceiling against libebur128
-// used directly, and parameter values found through display texts.
-#include "hosting/parameters.h"
+// The output stage on its own: loudness figures and the true-peak ceiling against libebur128 used directly,
+// and the rounding to an integer format with its dither.
 #include "mastering/loudness.h"
+#include "mastering/quantizer.h"
 #include "mastering/true_peak.h"
 
 #include <gtest/gtest.h>
@@ -264,75 +264,51 @@ TEST(ShortTermSpread, PercentilesOfTheGatedValuesAfterTheFirstWindow) {
     EXPECT_DOUBLE_EQ(summary.shortTermHigh, -31.0);
 }
 
-TEST(DisplayNumber, ReadsTheLeadingNumberAndItsDecimals) {
-    auto parsed = [](const std::string& text) { return hosting::parseDisplayNumber(text); };
-    EXPECT_EQ(parsed("-16.00")->value, -16.0);
-    EXPECT_EQ(parsed("-16.00")->decimals, 2);
-    EXPECT_EQ(parsed(" 220 Hz")->value, 220.0);
-    EXPECT_EQ(parsed(" 220 Hz")->decimals, 0);
-    EXPECT_EQ(parsed("+3.5dB")->value, 3.5);
-    EXPECT_EQ(parsed("+3.5dB")->decimals, 1);
-    EXPECT_EQ(parsed("0.000000")->decimals, 6);
-    EXPECT_EQ(parsed("1e3")->value, 1000.0);
-    EXPECT_EQ(parsed("-inf")->value, -INFINITY);
-    EXPECT_FALSE(parsed("On"));
-    EXPECT_FALSE(parsed(""));
-    EXPECT_FALSE(parsed("nan"));
-    EXPECT_FALSE(parsed("0x10"));
-    EXPECT_FALSE(parsed("-"));
-}
-
-class ParameterValues : public ::testing::Test {
-protected:
-    hosting::Plugin plugin{std::filesystem::path(VANDREL_FIXTURE_DIR) / "fixture_delay.so"};
-
-    std::string error(const std::string& key, const std::string& value) {
-        try {
-            hosting::setParameterValue(plugin, hosting::findParameter(plugin, key), value);
-        } catch (const hosting::ParameterError& failure) {
-            return failure.what();
-        }
-        return "";
+// Rounding to 16 bits: each value on a step, dither of at most one step either way while the signal lies
+// between steps, none once a channel has stayed on them (digital silence stays silent, a file passed through
+// keeps its samples), the same noise on every run, and what lies beyond full scale clipped and counted.
+TEST(PcmQuantizer, DithersBetweenStepsOnlyAndCountsWhatClips) {
+    constexpr double kStep = 1.0 / 32768;
+    const size_t frames = 4096;
+    std::vector<float> input(2 * frames);
+    for (size_t i = 0; i < frames; ++i) {
+        input[2 * i] = float(0.3 * std::sin(0.01 * double(i)));                  // between steps
+        input[2 * i + 1] = i < frames / 2 ? float(double(i % 7) * kStep) : 0.0f; // on steps, then silent
     }
-};
-
-TEST_F(ParameterValues, FoundByNamePrefixOrNumber) {
-    EXPECT_EQ(hosting::findParameter(plugin, "Gain"), 0);
-    EXPECT_EQ(hosting::findParameter(plugin, " delay "), 1);
-    EXPECT_EQ(hosting::findParameter(plugin, "pol"), 2);
-    EXPECT_EQ(hosting::findParameter(plugin, "3"), 2);
-    EXPECT_THROW(hosting::findParameter(plugin, "0"), hosting::ParameterError);
-    EXPECT_THROW(hosting::findParameter(plugin, "4"), hosting::ParameterError);
-    EXPECT_THROW(hosting::findParameter(plugin, "Volume"), hosting::ParameterError);
-    EXPECT_THROW(hosting::findParameter(plugin, ""), hosting::ParameterError);
-}
-
-TEST_F(ParameterValues, NumbersAreReachedExactlyAsTheDisplayShowsThem) {
-    EXPECT_EQ(hosting::setParameterValue(plugin, 0, "-7.25"), "-7.25");
-    EXPECT_EQ(plugin.parameterDisplay(0), "-7.25");
-    EXPECT_EQ(hosting::setParameterValue(plugin, 0, "-24"), "-24.00");
-    EXPECT_EQ(hosting::setParameterValue(plugin, 0, "24 dB"), "24.00");
-    EXPECT_EQ(hosting::setParameterValue(plugin, 0, "0"), "0.00");
-    EXPECT_EQ(hosting::setParameterValue(plugin, 1, "100"), "100");
-    EXPECT_EQ(hosting::setParameterValue(plugin, 1, "4800"), "4800");
-    EXPECT_EQ(hosting::setParameterValue(plugin, 1, "1"), "1");
-    EXPECT_EQ(hosting::setParameterValue(plugin, 2, "inverted"), "Inverted");
-    EXPECT_EQ(hosting::setParameterValue(plugin, 2, "Normal"), "Normal");
-}
-
-TEST_F(ParameterValues, UnreachableValuesFailAndChangeNothing) {
-    hosting::setParameterValue(plugin, 0, "-3");
-    const float before = plugin.parameter(0);
-    EXPECT_EQ(error("Gain", "24.01"), "parameter 'Gain': 24.01 is outside its range -24.00 to 24.00 dB");
-    EXPECT_EQ(error("Gain", "loud"), "parameter 'Gain': 'loud' is not a value it takes (it shows '-24.00', "
-                                     "'-23.95', '-23.90', '-23.86', '-23.81', '-23.76')");
-    // A number only counts with the parameter's own unit.
-    EXPECT_NE(error("Gain", "-3 LUFS").find("'-3 LUFS' is not a value it takes"), std::string::npos);
-    EXPECT_EQ(plugin.parameter(0), before);
-    EXPECT_EQ(error("Polarity", "1"), "parameter 'Polarity': '1' is not a value it takes (it shows 'Normal', "
-                                      "'Inverted')");
-    EXPECT_EQ(error("Delay", "-1"), "parameter 'Delay': -1 is outside its range 0 to 4800 samples");
-    EXPECT_EQ(plugin.parameterDisplay(2), "Normal");
+    input[100] = 1.5f;
+    input[102] = -2.0f;
+    auto round = [&](bool dither) {
+        mastering::PcmQuantizer quantizer(16, 2, dither);
+        std::vector<int32_t> integers(input.size());
+        std::vector<float> written(input.size());
+        quantizer.convert(input.data(), input.size(), integers.data(), written.data());
+        EXPECT_EQ(quantizer.clipped(), 2);
+        return std::make_pair(integers, written);
+    };
+    const auto [integers, written] = round(true);
+    EXPECT_EQ(round(true).first, integers) << "the same bytes on every run";
+    size_t dithered = 0;
+    for (size_t i = 0; i < input.size(); ++i) {
+        ASSERT_EQ(integers[i] & 0xFFFF, 0) << i;
+        const double value = double(integers[i] >> 16) * kStep;
+        ASSERT_EQ(double(written[i]), value) << i;
+        if (i == 100 || i == 102) {
+            EXPECT_EQ(integers[i] >> 16, i == 100 ? 32767 : -32768);
+            continue;
+        }
+        EXPECT_LE(std::abs(value - double(input[i])), 1.5 * kStep) << i;
+        if (i % 2 == 1) {
+            EXPECT_EQ(value, double(input[i])) << "on the steps already: unchanged, " << i;
+        }
+        dithered += value != std::nearbyint(double(input[i]) / kStep) * kStep;
+    }
+    EXPECT_GT(dithered, frames / 4) << "the tone is dithered";
+    const auto plain = round(false).second;
+    for (size_t i = 0; i < input.size(); i += 2) {
+        if (i != 100 && i != 102) {
+            EXPECT_EQ(double(plain[i]), std::nearbyint(double(input[i]) / kStep) * kStep) << i;
+        }
+    }
 }
 
 } // namespace
