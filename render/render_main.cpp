@@ -3,6 +3,8 @@
 #include "render/audio_file.h"
 #include "render/batch.h"
 #include "render/json.h"
+#include "render/known_plugins.h"
+#include "render/progress.h"
 #include "render/render.h"
 #include "render/report.h"
 
@@ -25,6 +27,8 @@ constexpr const char* kPluginFile = "vandrel2.so";
 // A warning is exit 0, or kWarned with --strict; a batch in which a file failed or was not done is
 // kIncomplete; a signal is 128 plus its number, as a shell reports it.
 constexpr int kFailed = 1, kUsage = 2, kWarned = 3, kIncomplete = 4, kSignalled = 128;
+// The sample rate a plug-in is opened at when no file gives one.
+constexpr int kListingRate = 48000;
 
 constexpr const char* kUsageText = R"(Usage: vandrel2-render IN OUT [options]
        vandrel2-render --out-dir DIR [options] IN... [--from-list FILE|-]
@@ -210,6 +214,8 @@ Command parse(int argc, char** argv) {
             if (!extension.empty() && extension[0] == '.') extension.erase(0, 1);
             if (extension.empty() || extension.find('/') != std::string::npos)
                 throw UsageError(arg + ": expects a file name extension such as flac");
+            if (!render::audioFileName("out." + extension))
+                throw UsageError(arg + ": unknown audio format '." + extension + "'");
             command.batch.extension = extension;
         } else if (arg == "-j" || arg == "--jobs" || (arg.rfind("-j", 0) == 0 && arg.size() > 2)) {
             const std::string text = arg.size() > 2 && arg[1] == 'j' ? arg.substr(2) : value();
@@ -297,18 +303,20 @@ std::string pad(const std::string& text, size_t width) {
 
 void listParameters(const Command& command) {
     const auto& setup = command.render.setup;
-    const int rate = command.files.empty() ? 48000 : render::AudioReader(command.files[0]).sampleRate();
+    const int rate =
+        command.files.empty() ? kListingRate : render::AudioReader(command.files[0]).sampleRate();
     auto plugin = render::loadPlugin(setup, rate);
     std::vector<std::string> defaults;
     for (int32_t i = 0; i < plugin->numParams(); ++i) defaults.push_back(plugin->parameterDisplay(i));
     for (const auto& note : render::configurePlugin(*plugin, setup))
         std::fprintf(stderr, "%s: note: %s\n", kProgram, note.c_str());
 
-    std::printf("%s by %s: %d parameters (%s)\n", plugin->effectName().c_str(),
-                plugin->vendorString().c_str(), plugin->numParams(), setup.plugin.c_str());
+    std::printf("%s by %s: %s (%s)\n", plugin->effectName().c_str(), plugin->vendorString().c_str(),
+                render::counted(plugin->numParams(), "parameter").c_str(), setup.plugin.c_str());
+    const hosting::KnownUnits units = render::knownUnits(*plugin);
     std::vector<std::vector<std::string>> rows = {{"#", "Name", "Unit", "Range", "Step", "Default", "Value"}};
     for (int32_t i = 0; i < plugin->numParams(); ++i) {
-        const auto listing = hosting::describeParameter(*plugin, i);
+        const auto listing = hosting::describeParameter(*plugin, i, units);
         const std::string& fallback = defaults[size_t(i)];
         rows.push_back({std::to_string(i + 1), listing.name, listing.unit,
                         listing.atMinimum + (listing.onOff ? " / " : " to ") + listing.atMaximum,
@@ -365,6 +373,8 @@ int runBatch(Command& command) {
         throw render::FileError(batch.outDir, "cannot make the output folder" +
                                                   (error ? ": " + error.message() : std::string()));
     if (command.json) render::checkOutputPath(*command.json, nullptr);
+    // Settings the plug-in refuses are found before the first file rather than in every one.
+    render::configurePlugin(*render::loadPlugin(batch.render.setup, kListingRate), batch.render.setup);
     const auto items = render::collectBatch(batch);
     if (items.empty()) fail("note: no audio files to render (folders are searched for known audio names)");
     batch.display = !command.quiet && isatty(STDERR_FILENO);
@@ -424,6 +434,9 @@ int main(int argc, char** argv) {
         return run(argc, argv);
     } catch (const UsageError& error) {
         fail(std::string(error.what()) + " (see --help)");
+        return kUsage;
+    } catch (const render::SettingError& error) {
+        fail(error.what());
         return kUsage;
     } catch (const render::Interrupted&) {
         fail("interrupted; no output written");
