@@ -39,16 +39,17 @@ Levels an audio file through the Vandrel 2 plug-in (or any VST 2.4 effect), hold
 peak under a ceiling and reports the loudness of IN and of OUT as written. Reads and writes what
 libsndfile knows (WAV, FLAC, AIFF, Ogg, MP3...); the output format follows OUT's name, the
 sample format follows IN where OUT's format holds it (else 24-bit PCM, or the codec's own).
-Title, artist and the other tags, and a WAV's bext chunk, are carried over where OUT has room.
+Tags (title, artist, ISRC, licence..., pictures) and a WAV's bext chunk are carried over
+where OUT has room; the report lists any that are not.
 
 Options:
   --plugin PATH              the plug-in (default: vandrel2.so beside this program, else
                              ~/.vst, /usr/local/lib/vst, /usr/lib/vst)
   --target LUFS              set the "Target LUFS" parameter (after --set); the report and a
                              warning tell how far the output misses it
-  --set NAME=VALUE           set a parameter, by name or by number from 1, to a value in its
-                             own units as its display shows them, off/on for switches
-                             (repeatable)
+  --set NAME=VALUE           set a parameter, by name (its unit may follow in brackets) or
+                             by number from 1, to a value in its own units as its display
+                             shows them, off/on for switches (repeatable)
   --list-params              list the parameters: unit, range, step, default and value, then
                              exit
   --load-state FILE          restore the plug-in's state chunk from FILE first

@@ -1,13 +1,17 @@
 #include "render/tags.h"
 
+#include "render/json.h"
+
 #include <algorithm>
 #include <cctype>
 #include <memory>
 #include <sndfile.h>
+#include <string_view>
 #include <taglib/aifffile.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
+#include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
 #include <taglib/mpegfile.h>
@@ -34,6 +38,39 @@ std::string joined(const std::vector<std::string>& values) {
     std::string text;
     for (const auto& value : values) text += (text.empty() ? "" : "; ") + value;
     return text;
+}
+
+// Text in ID3 frames marked Latin-1 that is UTF-8 beyond ASCII, as libsndfile (through LAME) and other
+// tools write it, is read as the UTF-8 it is: Latin-1 text hardly ever forms such sequences.
+TagLib::String latin1OrUtf8(const TagLib::ByteVector& data) {
+    const std::string_view bytes(data.data(), data.size());
+    const bool utf8 =
+        std::any_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) != 0; }) && isUtf8(bytes);
+    return TagLib::String(data, utf8 ? TagLib::String::UTF8 : TagLib::String::Latin1);
+}
+
+class Id3v2Latin1 : public TagLib::ID3v2::Latin1StringHandler {
+public:
+    TagLib::String parse(const TagLib::ByteVector& data) const override { return latin1OrUtf8(data); }
+};
+
+class Id3v1Latin1 : public TagLib::ID3v1::StringHandler {
+public:
+    TagLib::String parse(const TagLib::ByteVector& data) const override {
+        return latin1OrUtf8(data).stripWhiteSpace();
+    }
+};
+
+// TagLib keeps the handlers for the life of the program; they are installed once, before the first file.
+void readLatin1AsUtf8() {
+    static const Id3v2Latin1 id3v2;
+    static const Id3v1Latin1 id3v1;
+    static const bool installed = [] {
+        TagLib::ID3v2::Tag::setLatin1StringHandler(&id3v2);
+        TagLib::ID3v1::Tag::setStringHandler(&id3v1);
+        return true;
+    }();
+    (void)installed;
 }
 
 // libsndfile's strings by TagLib's names.
@@ -70,6 +107,7 @@ constexpr std::pair<const char*, const char*> kWords[] = {
     {"ISRC", "ISRC"},
     {"COPYRIGHT", "copyright"},
     {"LICENSE", "license"},
+    {"ENCODING", "software"},
 };
 
 std::string wordFor(const std::string& key) {
@@ -126,6 +164,7 @@ struct Tagged {
 
 // Nothing when TagLib does not know the format or cannot read the file as one.
 std::optional<Tagged> openTagged(const std::filesystem::path& path, Family family, bool readOnly) {
+    readLatin1AsUtf8();
     Tagged tagged;
     tagged.stream = std::make_unique<TagLib::FileStream>(path.c_str(), readOnly);
     if (!tagged.stream->isOpen()) return std::nullopt;
