@@ -110,6 +110,8 @@ struct RenderResult {
     std::string formatNote; // why the sample format is not the input's
     bool dithered = false;
     std::optional<int64_t> clippedSamples; // integer formats only
+    // Tags in words ("title", "ISRC", "bext"): those the written file holds, read back, and those it does
+    // not.
     std::vector<std::string> metadataCarried, metadataDropped;
     // Things the user should know that did not stop the render.
     std::vector<std::string> notes;

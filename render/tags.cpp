@@ -336,23 +336,26 @@ bool save(Tagged& tagged, Family family) {
     }
 }
 
-} // namespace
-
+// The tags of a file in libsndfile format `format`: TagLib's where it reads the format (for WAV both the
+// ID3 chunk and RIFF INFO), else the strings libsndfile read; for AIFF both.
 FileTags readTags(const std::filesystem::path& path, int format,
                   const std::vector<std::pair<int, std::string>>& strings) {
     FileTags tags;
     const Family family = familyOf(format);
-    if (auto tagged = openTagged(path, family, true)) {
+    auto tagged = openTagged(path, family, true);
+    if (tagged) {
         readText(*tagged, family, tags);
         tags.pictures = picturesOf(*tagged);
     }
-    // libsndfile reads an AIFF's own text chunks, and formats TagLib does not know.
-    if (family == Family::None || family == Family::Aiff)
+    // libsndfile reads an AIFF's own text chunks, and what TagLib cannot read.
+    if (!tagged || family == Family::Aiff)
         for (const auto& [type, text] : strings)
             for (const auto& [known, key] : kStringKeys)
                 if (known == type && !tags.texts.count(key)) tags.texts[key] = {text};
     return tags;
 }
+
+} // namespace
 
 TagCarrier::TagCarrier(const std::filesystem::path& input, const AudioReader& reader)
     : tags_(readTags(input, reader.format(), reader.strings())), bext_(reader.broadcastInfo()) {}

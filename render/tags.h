@@ -28,11 +28,6 @@ struct FileTags {
     std::vector<std::string> unread;
 };
 
-// The tags of a file in libsndfile format `format`: TagLib's where it reads the format (for WAV both the
-// ID3 chunk and RIFF INFO), completed by the strings libsndfile read.
-FileTags readTags(const std::filesystem::path& path, int format,
-                  const std::vector<std::pair<int, std::string>>& strings);
-
 // What reached the output and what did not, in words: "title", "ISRC", "picture", "bext".
 struct CarriedTags {
     std::vector<std::string> carried, dropped;
