@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 namespace hosting {
@@ -34,16 +35,22 @@ constexpr int kTextScanSteps = 1000;
 // Units a parameter's name may end with when the plug-in reports no label.
 constexpr const char* kUnitWords[] = {"LUFS", "LU", "dB", "dBFS", "dBTP", "Hz", "kHz", "ms", "%"};
 
-std::string unitFromName(const std::string& name) {
+// A name and the unit in brackets it ends with: "Input Trim [dB]", "Gate Speed (ms)". No unit without.
+std::pair<std::string, std::string> splitUnit(const std::string& name) {
     const std::string trimmed = trim(name);
-    if (trimmed.empty()) return "";
-    // "Input Trim [dB]", "Gate Speed (ms)"
-    const char close = trimmed.back();
+    const char close = trimmed.empty() ? '\0' : trimmed.back();
     if (close == ']' || close == ')') {
         const auto open = trimmed.rfind(close == ']' ? '[' : '(');
-        if (open != std::string::npos) return trim(trimmed.substr(open + 1, trimmed.size() - open - 2));
+        if (open != std::string::npos && open > 0)
+            return {trim(trimmed.substr(0, open)), trim(trimmed.substr(open + 1, trimmed.size() - open - 2))};
     }
+    return {trimmed, ""};
+}
+
+std::string unitFromName(const std::string& name) {
+    if (const std::string unit = splitUnit(name).second; !unit.empty()) return unit;
     // "Target LUFS"
+    const std::string trimmed = trim(name);
     const auto space = trimmed.rfind(' ');
     const std::string last = space == std::string::npos ? "" : trimmed.substr(space + 1);
     for (const char* word : kUnitWords)
@@ -65,9 +72,9 @@ std::string stepText(double step, int decimals) {
 
 class ValueSearch {
 public:
-    ValueSearch(Plugin& plugin, int32_t index)
+    ValueSearch(Plugin& plugin, int32_t index, std::string unit)
         : plugin_(plugin), index_(index), original_(plugin.parameter(index)),
-          name_(plugin.parameterName(index)) {}
+          name_(trim(plugin.parameterName(index))), unit_(std::move(unit)) {}
 
     std::string display(float normalised) {
         plugin_.setParameter(index_, normalised);
@@ -130,8 +137,7 @@ public:
         const double tolerance = std::max(0.5 * std::pow(10.0, -std::max(low->decimals, high->decimals)),
                                           std::abs(high->value - low->value) * 0x1p-22);
         const double lowest = std::min(low->value, high->value), highest = std::max(low->value, high->value);
-        const std::string label = trim(plugin_.parameterLabel(index_));
-        const std::string unit = label.empty() ? "" : " " + label;
+        const std::string unit = unit_.empty() ? "" : " " + unit_;
         if (wanted < lowest - tolerance || wanted > highest + tolerance)
             fail(request + " is outside its range " + trim(rising ? lowText : highText) + " to " +
                  trim(rising ? highText : lowText) + unit);
@@ -199,6 +205,7 @@ private:
     int32_t index_;
     float original_;
     std::string name_;
+    std::string unit_;
 };
 
 } // namespace
@@ -222,18 +229,35 @@ std::optional<DisplayNumber> parseDisplayNumber(const std::string& text) {
     return number;
 }
 
-int32_t findParameter(Plugin& plugin, const std::string& key) {
+std::string parameterUnit(Plugin& plugin, int32_t index, const KnownUnits& known) {
+    if (std::string label = trim(plugin.parameterLabel(index)); !label.empty()) return label;
+    if (size_t(index) < known.size() && !known[size_t(index)].empty()) return known[size_t(index)];
+    return unitFromName(plugin.parameterName(index));
+}
+
+int32_t findParameter(Plugin& plugin, const std::string& key, const KnownUnits& known) {
     const std::string wanted = trim(key);
+    const auto [wantedName, wantedUnit] = splitUnit(wanted);
     const int32_t count = plugin.numParams();
-    std::vector<int32_t> exact, prefixed;
+    std::vector<int32_t> exact, withUnit, prefixed;
     for (int32_t i = 0; i < count; ++i) {
         const std::string name = trim(plugin.parameterName(i));
         if (sameText(name, wanted))
             exact.push_back(i);
+        else if (!wantedUnit.empty() && sameText(splitUnit(name).first, wantedName))
+            withUnit.push_back(i);
         else if (!wanted.empty() && startsWith(name, wanted))
             prefixed.push_back(i);
     }
     if (exact.size() == 1) return exact.front();
+    if (exact.empty() && withUnit.size() == 1) {
+        const int32_t index = withUnit.front();
+        const std::string unit = parameterUnit(plugin, index, known);
+        if (sameText(unit, wantedUnit)) return index;
+        const std::string name = "parameter '" + trim(plugin.parameterName(index)) + "'";
+        throw ParameterError(unit.empty() ? name + " has no unit"
+                                          : name + " is in " + unit + ", not " + wantedUnit);
+    }
     if (exact.empty() && !wanted.empty() && std::all_of(wanted.begin(), wanted.end(), ::isdigit)) {
         const long number = std::strtol(wanted.c_str(), nullptr, 10);
         if (number >= 1 && number <= count) return int32_t(number - 1);
@@ -248,30 +272,35 @@ int32_t findParameter(Plugin& plugin, const std::string& key) {
     throw ParameterError("parameter '" + wanted + "' is ambiguous: numbers " + names + " match");
 }
 
-std::string setParameterValue(Plugin& plugin, int32_t index, const std::string& value) {
-    ValueSearch search(plugin, index);
+std::string setParameterValue(Plugin& plugin, int32_t index, const std::string& value,
+                              const KnownUnits& known) {
+    const std::string unit = parameterUnit(plugin, index, known);
+    ValueSearch search(plugin, index, unit);
     const std::string request = trim(value);
-    if (sameText(request, "off") || sameText(request, "on")) {
-        const bool numericSwitch = search.isNumericSwitch();
-        search.restore();
-        if (numericSwitch) return search.reachNumber(sameText(request, "on") ? 1.0 : 0.0, request);
-    }
     const char* start = request.c_str();
     char* end = nullptr;
     const double number = std::strtod(start, &end);
     // A number may carry the parameter's unit ("-16 LUFS").
-    const bool numeric = end != start && std::isfinite(number) &&
-                         (trim(end).empty() || sameText(trim(end), trim(plugin.parameterLabel(index))));
+    const bool numeric =
+        end != start && std::isfinite(number) && (trim(end).empty() || sameText(trim(end), unit));
+    const bool numericSwitch = search.isNumericSwitch();
+    search.restore();
+    if (numericSwitch) {
+        // Off and on, or the 0 and 1 its display shows.
+        if (sameText(request, "off") || sameText(request, "on"))
+            return search.reachNumber(sameText(request, "on") ? 1.0 : 0.0, request);
+        if (numeric && (number == 0.0 || number == 1.0)) return search.reachNumber(number, request);
+        search.fail("'" + request + "' is not a value it takes (off or on)");
+    }
     return numeric ? search.reachNumber(number, request) : search.reachText(request);
 }
 
-ParameterListing describeParameter(Plugin& plugin, int32_t index) {
+ParameterListing describeParameter(Plugin& plugin, int32_t index, const KnownUnits& known) {
     ParameterListing listing;
     listing.name = trim(plugin.parameterName(index));
-    listing.unit = trim(plugin.parameterLabel(index));
-    if (listing.unit.empty()) listing.unit = unitFromName(listing.name);
+    listing.unit = parameterUnit(plugin, index, known);
     listing.display = trim(plugin.parameterDisplay(index));
-    ValueSearch search(plugin, index);
+    ValueSearch search(plugin, index, listing.unit);
     listing.atMinimum = trim(search.display(0.0f));
     listing.atMaximum = trim(search.display(1.0f));
     listing.onOff = search.isNumericSwitch();

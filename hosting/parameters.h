@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace hosting {
 
@@ -23,17 +24,27 @@ struct DisplayNumber {
 };
 std::optional<DisplayNumber> parseDisplayNumber(const std::string& text);
 
-// A parameter by exact name (case ignored), by unambiguous name prefix, or by number counted from 1.
-int32_t findParameter(Plugin& plugin, const std::string& key);
+// Units a host knows for a plug-in's parameters besides what the plug-in reports, by parameter index; an
+// empty text, or no entry, where it knows none. For plug-ins that report no unit labels.
+using KnownUnits = std::vector<std::string>;
 
-// Sets the parameter so that its display shows `value` (a number in the parameter's units, one of its
-// display texts such as "On", or off/on for a switch that shows 0 and 1); leaves it unchanged and throws
-// ParameterError when no setting does. Answers the display text reached.
-std::string setParameterValue(Plugin& plugin, int32_t index, const std::string& value);
+// A parameter's unit: the plug-in's label, else the unit known, else the one its name ends with
+// ("Input Trim [dB]", "Target LUFS"); empty when there is none.
+std::string parameterUnit(Plugin& plugin, int32_t index, const KnownUnits& known = {});
+
+// A parameter by exact name (case ignored), by its name with its unit in brackets ("Gate Speed (ms)"), by
+// unambiguous name prefix, or by number counted from 1.
+int32_t findParameter(Plugin& plugin, const std::string& key, const KnownUnits& known = {});
+
+// Sets the parameter so that its display shows `value` (a number, with or without the parameter's unit,
+// one of its display texts such as "On", or off/on for a switch that shows 0 and 1); leaves it unchanged
+// and throws ParameterError when no setting does. Answers the display text reached.
+std::string setParameterValue(Plugin& plugin, int32_t index, const std::string& value,
+                              const KnownUnits& known = {});
 
 struct ParameterListing {
     std::string name;
-    std::string unit;      // the plug-in's label, or the unit its name ends with ("Input Trim [dB]")
+    std::string unit;      // as parameterUnit() tells it; empty for a switch
     std::string atMinimum; // display at normalised 0
     std::string atMaximum; // display at normalised 1
     std::string step;      // between neighbouring values a numeric display shows; empty for a continuum
@@ -41,7 +52,7 @@ struct ParameterListing {
     bool onOff = false;    // a switch shown as 0 and 1: the displays above read off and on
 };
 // Reads the displays across the range and restores the current value.
-ParameterListing describeParameter(Plugin& plugin, int32_t index);
+ParameterListing describeParameter(Plugin& plugin, int32_t index, const KnownUnits& known = {});
 // A switch's display in words: "off" and "on" for 0 and 1, any other text as it is.
 std::string switchWord(const std::string& display);
 

@@ -1,5 +1,7 @@
 #include "render/audio_file.h"
 
+#include "render/progress.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -109,12 +111,9 @@ std::string containerName(int format) {
 }
 
 // The strings libsndfile reads and writes.
-constexpr std::pair<int, const char*> kStringTypes[] = {
-    {SF_STR_TITLE, "title"},   {SF_STR_COPYRIGHT, "copyright"}, {SF_STR_SOFTWARE, "software"},
-    {SF_STR_ARTIST, "artist"}, {SF_STR_COMMENT, "comment"},     {SF_STR_DATE, "date"},
-    {SF_STR_ALBUM, "album"},   {SF_STR_LICENSE, "license"},     {SF_STR_TRACKNUMBER, "track number"},
-    {SF_STR_GENRE, "genre"},
-};
+constexpr int kStringTypes[] = {SF_STR_TITLE,       SF_STR_COPYRIGHT, SF_STR_SOFTWARE, SF_STR_ARTIST,
+                                SF_STR_COMMENT,     SF_STR_DATE,      SF_STR_ALBUM,    SF_STR_LICENSE,
+                                SF_STR_TRACKNUMBER, SF_STR_GENRE};
 
 // Room for a long coding history; libsndfile's own record keeps 256 characters of it.
 using BroadcastInfo = SF_BROADCAST_INFO_VAR(16384);
@@ -160,7 +159,7 @@ int64_t AudioReader::read(double* interleaved, int64_t frames) {
 
 std::vector<std::pair<int, std::string>> AudioReader::strings() const {
     std::vector<std::pair<int, std::string>> found;
-    for (const auto& [type, name] : kStringTypes)
+    for (const int type : kStringTypes)
         if (const char* text = sf_get_string(file_, type); text != nullptr && *text != '\0')
             found.emplace_back(type, text);
     return found;
@@ -224,12 +223,6 @@ void makeReproducible(const std::filesystem::path& path, int format, const std::
         if (!file) throw FileError(named, "cannot finish writing: " + std::string(std::strerror(errno)));
         at += std::streamoff(page.size());
     }
-}
-
-std::string stringTypeName(int type) {
-    for (const auto& [known, name] : kStringTypes)
-        if (known == type) return name;
-    return "string " + std::to_string(type);
 }
 
 bool audioFileName(const std::filesystem::path& path) {
@@ -302,8 +295,8 @@ OutputFormat outputFormatFor(const std::filesystem::path& path, int inputFormat,
                    "; written as " + subtypeName(subtype);
         return {format, note};
     }
-    throw FileError(path, "the '." + extension + "' format cannot hold " + std::to_string(channels) +
-                              " channels at " + std::to_string(sampleRate) + " Hz");
+    throw FileError(path, "the '." + extension + "' format cannot hold " + counted(channels, "channel") +
+                              " at " + std::to_string(sampleRate) + " Hz");
 }
 
 AudioWriter::AudioWriter(int descriptor, const std::filesystem::path& path, int format, int channels,

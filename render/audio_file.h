@@ -71,9 +71,6 @@ std::string describeFormat(int format);
 // `named` names the file in messages. Throws FileError.
 void makeReproducible(const std::filesystem::path& path, int format, const std::filesystem::path& named);
 
-// "title", "artist"...: a libsndfile string type in words.
-std::string stringTypeName(int type);
-
 // Bits of an integer sample format (8 to 32), or 0 for floats and codecs.
 int integerBits(int format);
 

@@ -440,7 +440,7 @@ std::string batchTable(const std::vector<std::string>& records, std::optional<do
         out += line + "\n";
     }
     const Totals totals = totalsOf(records);
-    out += "\n" + std::to_string(records.size()) + " files:";
+    out += "\n" + counted(int64_t(records.size()), "file") + ":";
     bool first = true;
     for (const char* status : kStatuses)
         if (const auto found = totals.statuses.find(status); found != totals.statuses.end()) {

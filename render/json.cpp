@@ -49,6 +49,15 @@ void appendUtf8(std::string& out, unsigned code) {
 
 } // namespace
 
+bool isUtf8(std::string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        const size_t sequence = utf8Sequence(text.substr(i));
+        if (sequence == 0) return false;
+        i += sequence;
+    }
+    return true;
+}
+
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
     for (size_t i = 0; i < text.size();) {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -12,6 +13,8 @@ namespace render {
 // A string as JSON. File names are bytes: one that is not UTF-8 has its stray bytes read as Latin-1, the
 // usual encoding of such names, so that the text stays valid JSON and the name stays recognisable.
 std::string jsonString(const std::string& text);
+// Whether text is well-formed UTF-8 throughout.
+bool isUtf8(std::string_view text);
 // Three decimals; null for what is not finite.
 std::string jsonNumber(double value);
 std::string jsonStrings(const std::vector<std::string>& texts);

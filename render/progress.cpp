@@ -22,6 +22,10 @@ std::string formatClock(double seconds) {
     return text;
 }
 
+std::string counted(int64_t count, const std::string& noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 ProgressBar::ProgressBar(bool enabled, int64_t totalFrames, int sampleRate)
     : enabled_(enabled), total_(totalFrames), rate_(sampleRate), start_(std::chrono::steady_clock::now()) {}
 

@@ -5,7 +5,9 @@
 #include "mastering/quantizer.h"
 #include "mastering/true_peak.h"
 #include "render/audio_file.h"
+#include "render/known_plugins.h"
 #include "render/progress.h"
+#include "render/tags.h"
 
 #include <chrono>
 #include <cmath>
@@ -163,9 +165,6 @@ std::optional<double> displayedValue(hosting::Plugin& plugin, const std::string&
     return std::nullopt;
 }
 
-// Vandrel 2's unique identifier, 'QMV7': its states are checked before they are restored.
-constexpr int32_t kVandrelId = 0x514D5637;
-
 // A state for Vandrel 2 is a chunk as it saves one itself: the same length, the same leading marker, and
 // nothing but finite 32-bit floats. Anything else would be ignored by the plug-in, in part or whole, and
 // the render would go on with settings the user did not ask for.
@@ -174,7 +173,7 @@ void checkVandrelState(hosting::Plugin& plugin, const std::vector<uint8_t>& stat
     const std::vector<uint8_t> own = plugin.chunk();
     const std::string notState = "is not a " + plugin.effectName() + " state: ";
     if (state.size() != own.size())
-        throw FileError(path, notState + std::to_string(state.size()) + " bytes where a state has " +
+        throw FileError(path, notState + counted(int64_t(state.size()), "byte") + " where a state has " +
                                   std::to_string(own.size()));
     if (!std::equal(own.begin(), own.begin() + 4, state.begin()))
         throw FileError(path, notState + "it does not begin with the state's marker");
@@ -410,11 +409,12 @@ std::vector<std::string> configurePlugin(hosting::Plugin& plugin, const PluginSe
             notes.push_back("the plug-in has no \"" + std::string(kTargetParameter) +
                             "\" parameter; --target only sets the target the output is compared with");
     }
+    const hosting::KnownUnits units = knownUnits(plugin);
     for (const auto& [key, value] : settings) {
         try {
-            hosting::setParameterValue(plugin, hosting::findParameter(plugin, key), value);
+            hosting::setParameterValue(plugin, hosting::findParameter(plugin, key, units), value, units);
         } catch (const hosting::ParameterError& error) {
-            throw FileError(setup.plugin, error.what());
+            throw SettingError(setup.plugin, error.what());
         }
     }
     if (setup.saveState) {
@@ -563,11 +563,8 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     AudioWriter writer(temporary.takeDescriptor(), options.output, format.format, reader.channels(),
                        reader.sampleRate());
     writer.setFlacLevel(options.flacLevel);
-    for (const auto& [type, text] : reader.strings())
-        (writer.setString(type, text) ? result.metadataCarried : result.metadataDropped)
-            .push_back(stringTypeName(type));
-    if (const auto bext = reader.broadcastInfo())
-        (writer.setBroadcastInfo(*bext) ? result.metadataCarried : result.metadataDropped).push_back("bext");
+    const TagCarrier tags(options.input, reader);
+    tags.beforeAudio(writer, format.format);
 
     std::optional<mastering::PcmQuantizer> quantizer;
     if (const int bits = integerBits(format.format))
@@ -608,6 +605,9 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     writer.close();
     if (inputMeter) inputMeter->finish();
     outputMeter.finish();
+    auto [carried, dropped] = tags.afterAudio(temporary.path(), format.format, options.output);
+    result.metadataCarried = std::move(carried);
+    result.metadataDropped = std::move(dropped);
     makeReproducible(temporary.path(), format.format, options.output);
     if (stop.load()) throw Interrupted();
     temporary.commit();

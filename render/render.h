@@ -22,6 +22,14 @@ public:
     Interrupted() : std::runtime_error("interrupted") {}
 };
 
+// A setting the plug-in does not take (--set, --target): the command's to correct, as a bad option is.
+// what() is "PLUGIN: reason".
+class SettingError : public std::runtime_error {
+public:
+    SettingError(const std::filesystem::path& plugin, const std::string& reason)
+        : std::runtime_error(plugin.string() + ": " + reason) {}
+};
+
 // The parameter a target loudness is set through.
 inline constexpr const char* kTargetParameter = "Target LUFS";
 
@@ -105,6 +113,8 @@ struct RenderResult {
     std::string formatNote; // why the sample format is not the input's
     bool dithered = false;
     std::optional<int64_t> clippedSamples; // integer formats only
+    // Tags in words ("title", "ISRC", "bext"): those the written file holds, read back, and those it does
+    // not.
     std::vector<std::string> metadataCarried, metadataDropped;
     // Things the user should know that did not stop the render.
     std::vector<std::string> notes;
@@ -113,7 +123,7 @@ struct RenderResult {
 // Loads the plug-in and opens it for the sample rate and block size.
 std::unique_ptr<hosting::Plugin> loadPlugin(const PluginSetup& setup, int sampleRate);
 // Restores the state, applies the settings and the target and saves the state, each as the setup asks.
-// Throws FileError (a parameter error names the plug-in file). Answers notes for the user.
+// Throws FileError, or SettingError for a setting the plug-in refuses. Answers notes for the user.
 std::vector<std::string> configurePlugin(hosting::Plugin& plugin, const PluginSetup& setup);
 
 // Renders input to output through a temporary file in the output's folder, renamed when complete.

@@ -3,6 +3,8 @@
 #include "render/audio_file.h"
 #include "render/batch.h"
 #include "render/json.h"
+#include "render/known_plugins.h"
+#include "render/progress.h"
 #include "render/render.h"
 #include "render/report.h"
 
@@ -25,6 +27,8 @@ constexpr const char* kPluginFile = "vandrel2.so";
 // A warning is exit 0, or kWarned with --strict; a batch in which a file failed or was not done is
 // kIncomplete; a signal is 128 plus its number, as a shell reports it.
 constexpr int kFailed = 1, kUsage = 2, kWarned = 3, kIncomplete = 4, kSignalled = 128;
+// The sample rate a plug-in is opened at when no file gives one.
+constexpr int kListingRate = 48000;
 
 constexpr const char* kUsageText = R"(Usage: vandrel2-render IN OUT [options]
        vandrel2-render --out-dir DIR [options] IN... [--from-list FILE|-]
@@ -35,16 +39,17 @@ Levels an audio file through the Vandrel 2 plug-in (or any VST 2.4 effect), hold
 peak under a ceiling and reports the loudness of IN and of OUT as written. Reads and writes what
 libsndfile knows (WAV, FLAC, AIFF, Ogg, MP3...); the output format follows OUT's name, the
 sample format follows IN where OUT's format holds it (else 24-bit PCM, or the codec's own).
-Title, artist and the other tags, and a WAV's bext chunk, are carried over where OUT has room.
+Tags (title, artist, ISRC, licence..., pictures) and a WAV's bext chunk are carried over
+where OUT has room; the report lists any that are not.
 
 Options:
   --plugin PATH              the plug-in (default: vandrel2.so beside this program, else
                              ~/.vst, /usr/local/lib/vst, /usr/lib/vst)
   --target LUFS              set the "Target LUFS" parameter (after --set); the report and a
                              warning tell how far the output misses it
-  --set NAME=VALUE           set a parameter, by name or by number from 1, to a value in its
-                             own units as its display shows them, off/on for switches
-                             (repeatable)
+  --set NAME=VALUE           set a parameter, by name (its unit may follow in brackets) or
+                             by number from 1, to a value in its own units as its display
+                             shows them, off/on for switches (repeatable)
   --list-params              list the parameters: unit, range, step, default and value, then
                              exit
   --load-state FILE          restore the plug-in's state chunk from FILE first
@@ -210,6 +215,8 @@ Command parse(int argc, char** argv) {
             if (!extension.empty() && extension[0] == '.') extension.erase(0, 1);
             if (extension.empty() || extension.find('/') != std::string::npos)
                 throw UsageError(arg + ": expects a file name extension such as flac");
+            if (!render::audioFileName("out." + extension))
+                throw UsageError(arg + ": unknown audio format '." + extension + "'");
             command.batch.extension = extension;
         } else if (arg == "-j" || arg == "--jobs" || (arg.rfind("-j", 0) == 0 && arg.size() > 2)) {
             const std::string text = arg.size() > 2 && arg[1] == 'j' ? arg.substr(2) : value();
@@ -297,18 +304,20 @@ std::string pad(const std::string& text, size_t width) {
 
 void listParameters(const Command& command) {
     const auto& setup = command.render.setup;
-    const int rate = command.files.empty() ? 48000 : render::AudioReader(command.files[0]).sampleRate();
+    const int rate =
+        command.files.empty() ? kListingRate : render::AudioReader(command.files[0]).sampleRate();
     auto plugin = render::loadPlugin(setup, rate);
     std::vector<std::string> defaults;
     for (int32_t i = 0; i < plugin->numParams(); ++i) defaults.push_back(plugin->parameterDisplay(i));
     for (const auto& note : render::configurePlugin(*plugin, setup))
         std::fprintf(stderr, "%s: note: %s\n", kProgram, note.c_str());
 
-    std::printf("%s by %s: %d parameters (%s)\n", plugin->effectName().c_str(),
-                plugin->vendorString().c_str(), plugin->numParams(), setup.plugin.c_str());
+    std::printf("%s by %s: %s (%s)\n", plugin->effectName().c_str(), plugin->vendorString().c_str(),
+                render::counted(plugin->numParams(), "parameter").c_str(), setup.plugin.c_str());
+    const hosting::KnownUnits units = render::knownUnits(*plugin);
     std::vector<std::vector<std::string>> rows = {{"#", "Name", "Unit", "Range", "Step", "Default", "Value"}};
     for (int32_t i = 0; i < plugin->numParams(); ++i) {
-        const auto listing = hosting::describeParameter(*plugin, i);
+        const auto listing = hosting::describeParameter(*plugin, i, units);
         const std::string& fallback = defaults[size_t(i)];
         rows.push_back({std::to_string(i + 1), listing.name, listing.unit,
                         listing.atMinimum + (listing.onOff ? " / " : " to ") + listing.atMaximum,
@@ -365,6 +374,8 @@ int runBatch(Command& command) {
         throw render::FileError(batch.outDir, "cannot make the output folder" +
                                                   (error ? ": " + error.message() : std::string()));
     if (command.json) render::checkOutputPath(*command.json, nullptr);
+    // Settings the plug-in refuses are found before the first file rather than in every one.
+    render::configurePlugin(*render::loadPlugin(batch.render.setup, kListingRate), batch.render.setup);
     const auto items = render::collectBatch(batch);
     if (items.empty()) fail("note: no audio files to render (folders are searched for known audio names)");
     batch.display = !command.quiet && isatty(STDERR_FILENO);
@@ -424,6 +435,9 @@ int main(int argc, char** argv) {
         return run(argc, argv);
     } catch (const UsageError& error) {
         fail(std::string(error.what()) + " (see --help)");
+        return kUsage;
+    } catch (const render::SettingError& error) {
+        fail(error.what());
         return kUsage;
     } catch (const render::Interrupted&) {
         fail("interrupted; no output written");

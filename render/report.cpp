@@ -65,8 +65,8 @@ std::string jsonLoudness(const std::filesystem::path& file, const mastering::Lou
 std::vector<std::string> warningsFor(const RenderResult& result) {
     std::vector<std::string> warnings;
     if (result.clippedSamples && *result.clippedSamples > 0)
-        warnings.push_back(std::to_string(*result.clippedSamples) +
-                           " samples clipped at full scale in the output (" + result.outputFormat + ")" +
+        warnings.push_back(counted(*result.clippedSamples, "sample") +
+                           " clipped at full scale in the output (" + result.outputFormat + ")" +
                            (result.ceiling ? "" : "; the true-peak ceiling is off"));
     if (!result.target || result.frames == 0) return warnings;
     const auto missed = deviation(result);
@@ -86,8 +86,7 @@ std::string textReport(const RenderOptions& options, const RenderResult& result)
     text += "Input:   " + options.input.string() + "\n";
     text += "Output:  " + options.output.string() + "\n";
     text += "Plug-in: " + result.pluginName + " (" + options.setup.plugin.string() + "), latency " +
-            std::to_string(result.latency) + " samples" + (result.latencyCompensated ? ", compensated" : "") +
-            "\n\n";
+            counted(result.latency, "sample") + (result.latencyCompensated ? ", compensated" : "") + "\n\n";
     char line[160];
     std::snprintf(line, sizeof line, "%-22s %14s %14s\n", "", "Input", "Output");
     text += line;
@@ -120,9 +119,7 @@ std::string textReport(const RenderOptions& options, const RenderResult& result)
                 (missed ? ", output " + number(*missed, "%+.1f") + " LU from it" : "") + "\n";
     }
     if (!result.metadataCarried.empty()) text += "Metadata:    " + joined(result.metadataCarried) + "\n";
-    if (!result.metadataDropped.empty())
-        text +=
-            "Not carried: " + joined(result.metadataDropped) + " (no place for it in the output format)\n";
+    if (!result.metadataDropped.empty()) text += "Not carried: " + joined(result.metadataDropped) + "\n";
     text += "\n";
     const double audio = double(result.frames) / result.sampleRate;
     std::snprintf(line, sizeof line, "%s of audio rendered in %.2f s, %.0fx real time\n",

@@ -2,6 +2,18 @@
 // fixture (a delay with latency and a state chunk), and Vandrel 2 itself once it is built.
 #include "test_render_support.h"
 
+#include "leveler/parameter_table.h"
+
+#include <taglib/aifffile.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/fileref.h>
+#include <taglib/flacfile.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/wavfile.h>
+#include <taglib/xiphcomment.h>
+
 namespace {
 
 using namespace render_test;
@@ -397,6 +409,114 @@ TEST_F(Render, WhatTheOutputCannotHoldFallsBackAndTagsAndBextComeAlong) {
     }
 }
 
+// The pictures of a file as TagLib reads them: ID3's in MP3, WAV and AIFF, FLAC's and Ogg's blocks.
+std::vector<std::string> picturesIn(const fs::path& path) {
+    std::vector<std::string> found;
+    TagLib::FileRef ref(path.c_str());
+    if (ref.isNull()) return found;
+    TagLib::ID3v2::Tag* id3 = nullptr;
+    if (auto* mp3 = dynamic_cast<TagLib::MPEG::File*>(ref.file())) id3 = mp3->ID3v2Tag();
+    if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(ref.file())) id3 = wav->ID3v2Tag();
+    if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(ref.file())) id3 = aiff->tag();
+    if (id3 != nullptr)
+        for (const auto* frame : id3->frameList("APIC")) {
+            const auto data = static_cast<const TagLib::ID3v2::AttachedPictureFrame*>(frame)->picture();
+            found.emplace_back(data.data(), data.size());
+        }
+    TagLib::List<TagLib::FLAC::Picture*> blocks;
+    if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(ref.file())) blocks = flac->pictureList();
+    if (auto* comment = dynamic_cast<TagLib::Ogg::XiphComment*>(ref.tag())) blocks = comment->pictureList();
+    for (const auto* block : blocks) found.emplace_back(block->data().data(), block->data().size());
+    return found;
+}
+
+TEST_F(Render, EveryTagGoesWhereTheOutputFormatHoldsItAndTheReportSaysWhatDidNot) {
+    // A FLAC with libsndfile's samples and TagLib's tags: letters beyond ASCII, an ISRC, a licence, a cover.
+    writeAudio(file("in.flac"), programme(2, 1.0, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
+    const std::vector<std::pair<std::string, std::string>> tags = {
+        {"TITLE", "Flüsse"},        {"ARTIST", "Zoë Quellory"}, {"ALBUM", "Wasser"},
+        {"DATE", "2024-05-01"},     {"GENRE", "Podcast"},       {"COMMENT", "Folge über Flüsse"},
+        {"TRACKNUMBER", "7"},       {"ISRC", "DEA122400007"},   {"COPYRIGHT", "2024 Quellory"},
+        {"LICENSE", "CC BY-SA 4.0"}};
+    const std::string cover = std::string("\x89PNG\r\n\x1a\n", 8) + "a cover";
+    {
+        TagLib::FLAC::File flac(file("in.flac").c_str());
+        for (const auto& [key, value] : tags)
+            flac.xiphComment(true)->addField(key, TagLib::String(value, TagLib::String::UTF8));
+        auto* picture = new TagLib::FLAC::Picture;
+        picture->setType(TagLib::FLAC::Picture::FrontCover);
+        picture->setMimeType("image/png");
+        picture->setData(TagLib::ByteVector(cover.data(), unsigned(cover.size())));
+        flac.addPicture(picture);
+        ASSERT_TRUE(flac.save());
+    }
+    const std::vector<std::string> all = {"title",     "artist",  "album",        "date",
+                                          "genre",     "comment", "track number", "ISRC",
+                                          "copyright", "license", "picture"};
+    for (const std::string format : {"wav", "flac", "aiff", "mp3", "ogg", "opus", "caf"}) {
+        const std::string name = "out." + format;
+        const RunResult result =
+            run({file("in.flac"), file(name), "--plugin", kFixture, "--json", file("r.json")});
+        ASSERT_EQ(result.status, 0) << result.err;
+        const Json json = report(file("r.json"));
+        std::vector<std::string> carried, dropped;
+        for (size_t i = 0; i < json.count("output.metadata_carried"); ++i)
+            carried.push_back(json.text("output.metadata_carried." + std::to_string(i)));
+        for (size_t i = 0; i < json.count("output.metadata_dropped"); ++i)
+            dropped.push_back(json.text("output.metadata_dropped." + std::to_string(i)));
+        if (format == "caf") {
+            // Through libsndfile's strings: no place for an ISRC or a picture.
+            EXPECT_EQ(dropped, (std::vector<std::string>{"ISRC", "picture"}));
+            EXPECT_NE(result.out.find("Not carried: ISRC, picture\n"), std::string::npos) << result.out;
+            SF_INFO info{};
+            SNDFILE* caf = sf_open(file(name).c_str(), SFM_READ, &info);
+            ASSERT_NE(caf, nullptr);
+            EXPECT_STREQ(sf_get_string(caf, SF_STR_TITLE), "Flüsse");
+            EXPECT_STREQ(sf_get_string(caf, SF_STR_LICENSE), "CC BY-SA 4.0");
+            sf_close(caf);
+            continue;
+        }
+        EXPECT_EQ(carried, all) << name;
+        EXPECT_EQ(dropped, std::vector<std::string>{}) << name;
+        EXPECT_EQ(result.out.find("Not carried"), std::string::npos) << result.out;
+        TagLib::FileRef written(file(name).c_str());
+        ASSERT_FALSE(written.isNull()) << name;
+        const TagLib::PropertyMap properties = written.file()->properties();
+        for (const auto& [key, value] : tags) {
+            ASSERT_EQ(properties[key].size(), 1u) << name << " " << key;
+            EXPECT_EQ(properties[key].front().to8Bit(true), value) << name << " " << key;
+        }
+        EXPECT_EQ(picturesIn(file(name)), std::vector<std::string>{cover}) << name;
+        // The same render writes the same bytes, tags and all.
+        ASSERT_EQ(run({file("in.flac"), file("again." + format), "--plugin", kFixture, "-q"}).status, 0);
+        EXPECT_TRUE(slurp(file(name)) == slurp(file("again." + format))) << name;
+    }
+    // MP3: ID3v2.4, whose text frames say UTF-8 (encoding 3) and hold it; no Latin-1 ID3v1 tag at the end.
+    const std::string mp3 = slurp(file("out.mp3"));
+    EXPECT_EQ(mp3.substr(0, 4), "ID3\x04");
+    EXPECT_NE(mp3.find(std::string("TIT2\0\0\0\x08\0\0\x03"
+                                   "Fl\xC3\xBCsse",
+                                   17)),
+              std::string::npos);
+    EXPECT_NE(mp3.substr(mp3.size() - 128, 3), "TAG");
+    // An MP3 whose frames say Latin-1 but hold UTF-8, as libsndfile writes them, is read as the UTF-8 it is.
+    writeAudio(file("lame.mp3"), programme(2, 1.0, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III),
+               [](SNDFILE* mp3) { sf_set_string(mp3, SF_STR_TITLE, "Flüsse"); });
+    ASSERT_EQ(run({file("lame.mp3"), file("lame.flac"), "--plugin", kFixture, "-q"}).status, 0);
+    EXPECT_EQ(TagLib::FileRef(file("lame.flac").c_str()).tag()->title().to8Bit(true), "Flüsse");
+    // WAV's RIFF INFO and AIFF's own chunks, as libsndfile and players that read no ID3 see them.
+    for (const char* name : {"out.wav", "out.aiff"}) {
+        SF_INFO info{};
+        SNDFILE* written = sf_open(file(name).c_str(), SFM_READ, &info);
+        ASSERT_NE(written, nullptr);
+        EXPECT_STREQ(sf_get_string(written, SF_STR_TITLE), "Flüsse") << name;
+        EXPECT_STREQ(sf_get_string(written, SF_STR_ARTIST), "Zoë Quellory") << name;
+        EXPECT_STREQ(sf_get_string(written, SF_STR_COPYRIGHT), "2024 Quellory") << name;
+        EXPECT_EQ(readAudio(file(name)).frames(), size_t(kRate)) << name;
+        sf_close(written);
+    }
+}
+
 TEST_F(Render, SixteenBitOutputIsDitheredTheSameEveryTimeAndSilenceStaysSilent) {
     // Silence, a 1 kHz tone of 0.3 steps of 16-bit, silence: rounded without dither the tone is gone.
     const double step = 1.0 / 32768, amplitude = 0.3 * step;
@@ -468,6 +588,26 @@ TEST_F(Render, SmallerPoints) {
     EXPECT_EQ(version.out.rfind("vandrel2-render 1.", 0), 0u) << version.out;
     EXPECT_NE(version.out.find("libsndfile"), std::string::npos) << version.out;
     EXPECT_NE(run({"--help"}).out.find("--true-peak"), std::string::npos);
+
+    // One of a thing is one: a delay of 1 sample, a batch of 1 file.
+    const RunResult delayed =
+        run({file("in.wav"), file("delayed.wav"), "--plugin", kFixture, "--set", "Delay=1"});
+    EXPECT_NE(delayed.out.find("latency 1 sample, compensated"), std::string::npos) << delayed.out;
+    const RunResult single = run({"--out-dir", file("one"), file("in.wav"), "--plugin", kFixture});
+    EXPECT_NE(single.out.find("\n1 file: 1 done"), std::string::npos) << single.out;
+    // A format or a setting that cannot be is a mistake in the command: found before any file is tried.
+    for (const auto& [args, reason] : {std::pair<std::vector<std::string>, std::string>{
+                                           {"--format", "xyz"}, "unknown audio format '.xyz'"},
+                                       {{"--set", "Gain=100"}, "outside its range"}}) {
+        std::vector<std::string> command = {"--out-dir", file("batch"), file("in.wav"), "--plugin", kFixture};
+        command.insert(command.end(), args.begin(), args.end());
+        const RunResult refused = run(command);
+        EXPECT_EQ(refused.status, 2) << refused.err;
+        EXPECT_NE(refused.err.find(reason), std::string::npos) << refused.err;
+        EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+        EXPECT_FALSE(fs::exists(file("batch/in.wav")));
+    }
+    EXPECT_EQ(run({file("in.wav"), file("loud.wav"), "--plugin", kFixture, "--set", "Gain=100"}).status, 2);
 }
 
 #ifdef VANDREL_PLUGIN_PATH
@@ -657,9 +797,31 @@ TEST_F(RenderVandrel, ParametersByNameAndNumberAndState) {
     ASSERT_EQ(
         run({"--list-params", "--set", "2=-16", "--set", "5=0", "--save-state", file("off.bin")}).status, 0);
     EXPECT_EQ(slurp(file("a.bin")), slurp(file("off.bin")));
-    const RunResult stepped = run({"--list-params", "--set", "Target LUFS=-16.5"});
-    EXPECT_NE(stepped.status, 0);
+    // A value the plug-in does not take is a mistake in the command, as any bad option value is.
+    writeAudio(file("in.wav"), programme(2, 0.5, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+    const RunResult stepped = run({file("in.wav"), file("out.wav"), "--target", "-16.5"});
+    EXPECT_EQ(stepped.status, 2);
     EXPECT_NE(stepped.err.find("cannot be set to -16.5"), std::string::npos) << stepped.err;
+    const RunResult notSwitched = run({"--list-params", "--set", "Automatic Trim=2"});
+    EXPECT_EQ(notSwitched.status, 2);
+    EXPECT_NE(notSwitched.err.find("'2' is not a value it takes (off or on)"), std::string::npos)
+        << notSwitched.err;
+    EXPECT_EQ(notSwitched.err.find(".00"), std::string::npos) << notSwitched.err;
+
+    // Every unit the parameter table gives, though the plug-in reports none; a name may carry its unit,
+    // as the README writes them, and so may a value.
+    const RunResult units = run({"--list-params", "--set", "Gate Speed (ms)=300", "--set",
+                                 "Fast Dynamics Max Gain (dB)=3 dB", "--set", "Noise Floor [dBfs]=-50 dBFS"});
+    ASSERT_EQ(units.status, 0) << units.err;
+    for (const auto& row : leveler::kParameters)
+        EXPECT_EQ(listedRow(units.out, row.name).at("Unit"), row.unit) << row.name << "\n" << units.out;
+    EXPECT_EQ(listedRow(units.out, "Gate Speed").at("Value"), "300.00") << units.out;
+    EXPECT_EQ(listedRow(units.out, "Fast Dynamics Max Gain").at("Value"), "3.00") << units.out;
+    EXPECT_EQ(listedRow(units.out, "Noise Floor [dBfs]").at("Value"), "-50.00") << units.out;
+    const RunResult otherUnit = run({"--list-params", "--set", "Gate Speed (s)=0.3"});
+    EXPECT_EQ(otherUnit.status, 2);
+    EXPECT_NE(otherUnit.err.find("parameter 'Gate Speed' is in ms, not s"), std::string::npos)
+        << otherUnit.err;
 }
 #endif
 
