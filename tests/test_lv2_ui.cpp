@@ -11,6 +11,8 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include "testkit/x11_expose.h"
+
 #include <lv2/atom/atom.h>
 #include <lv2/options/options.h>
 #include <lv2/parameters/parameters.h>
@@ -138,14 +140,7 @@ protected:
     // One idle call of each editor after the X server has shown both panels' windows anew, as a window
     // manager does when it uncovers them: each paints a frame then, whatever its frame timer says.
     void Frame() {
-        for (Window parent : parents) {
-            Window root, up, *children = nullptr;
-            unsigned count = 0;
-            if (XQueryTree(display, parent, &root, &up, &children, &count))
-                for (unsigned i = 0; i < count; ++i) XClearArea(display, children[i], 0, 0, 0, 0, True);
-            if (children) XFree(children);
-        }
-        XSync(display, False);
+        for (Window parent : parents) testkit::ExposeChildren(display, parent);
         EXPECT_EQ(idle->idle(ui), 0);
         pair->vst->editorIdle();
     }

@@ -8,6 +8,8 @@
 // After GoogleTest: Xlib's macros clash with its names.
 #include <X11/Xlib.h>
 
+#include "testkit/x11_expose.h"
+
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -47,12 +49,7 @@ protected:
     // anew, so that the panel draws a frame whatever its frame timer says.
     void Idle(int calls) {
         for (int i = 0; i < calls; ++i) {
-            Window root, up, *children = nullptr;
-            unsigned count = 0;
-            if (XQueryTree(display, parent, &root, &up, &children, &count))
-                for (unsigned c = 0; c < count; ++c) XClearArea(display, children[c], 0, 0, 0, 0, True);
-            if (children) XFree(children);
-            XSync(display, False);
+            testkit::ExposeChildren(display, parent);
             plugin->editorIdle();
         }
     }
