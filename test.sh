@@ -12,7 +12,9 @@ step() { echo "=== $* (at ${SECONDS} s)"; }
 
 # The Windows plug-in and its test host, cross-compiled; the Linux build's tests run them under Wine.
 windows_build=()
-if command -v x86_64-w64-mingw32-g++-posix >/dev/null && [[ -x /usr/lib/wine/wine64 ]]; then
+# Both thread flavours of the compiler: win32 for the DLL, posix for the test host (cmake/mingw-w64.cmake).
+if command -v x86_64-w64-mingw32-g++-win32 >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/null &&
+  [[ -x /usr/lib/wine/wine64 ]]; then
   step "build-win/: the Windows DLL and test host (MinGW-w64)"
   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
   cmake --build build-win -j"$jobs"

@@ -3,7 +3,6 @@
 #include <array>
 #include <bit>
 #include <cmath>
-#include <mutex>
 #include <numbers>
 #include <utility>
 
@@ -34,12 +33,10 @@ constexpr int TwiddleOffset(int log2n) {
 double twiddleStore[TwiddleOffset(kMaxComplexLog2 + 1)];
 // The table for size n starts at n - 2 (sizes 2, 4, 8, ... laid end to end).
 std::uint16_t permutationStore[(2 << kMaxComplexLog2) - 2];
-std::once_flag tablesBuilt;
 
 // The N-point real transform's table starts at N/2 - 16 and holds cos, sin of 2πk/N at [2k], [2k + 1]
 // for k from 1 to N/4 - 1.
 double realStore[(1 << kMaxRealLog2) - 16];
-std::array<std::once_flag, kMaxRealLog2 + 1> realBuilt;
 
 std::uint16_t BitReverse(unsigned value, int bits) {
     unsigned result = 0;
@@ -60,6 +57,14 @@ void FillTables() {
         std::uint16_t* table = permutationStore + (1 << l) - 2;
         for (unsigned i = 0; i < 1u << l; ++i) table[i] = BitReverse(i, l);
     }
+    for (int l = kMinRealLog2; l <= kMaxRealLog2; ++l) {
+        double* table = realStore + (1 << (l - 1)) - 16;
+        for (int k = 1; k < (1 << l) / 4; ++k) {
+            const double angle = 2 * std::numbers::pi * k / (1 << l);
+            table[2 * k] = std::cos(angle);
+            table[2 * k + 1] = std::sin(angle);
+        }
+    }
 }
 
 const std::uint16_t* PermutationTable(int log2n) {
@@ -73,15 +78,8 @@ const double* StageTwiddles(int log2m) {
 }
 
 const double* RealTwiddles(int log2n) {
-    double* table = realStore + (1 << (log2n - 1)) - 16;
-    std::call_once(realBuilt[log2n], [table, log2n] {
-        for (int k = 1; k < (1 << log2n) / 4; ++k) {
-            const double angle = 2 * std::numbers::pi * k / (1 << log2n);
-            table[2 * k] = std::cos(angle);
-            table[2 * k + 1] = std::sin(angle);
-        }
-    });
-    return table;
+    BuildTables();
+    return realStore + (1 << (log2n - 1)) - 16;
 }
 
 // One butterfly between the complex values at x and x + span, with the root c + i·s. The forward
@@ -233,7 +231,9 @@ void RealInverse(double* x, int log2n) {
 } // namespace
 
 void BuildTables() {
-    std::call_once(tablesBuilt, FillTables);
+    // A function-local static: the first caller fills the tables, any other waits until they are complete.
+    static const bool built = (FillTables(), true);
+    (void)built;
 }
 
 std::span<const double> Twiddles(int n) {

@@ -1,8 +1,6 @@
 #include "runtime/parvex.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 namespace {
 std::string& PluginFolderStorage() {
@@ -46,7 +44,7 @@ void CParvexFiles::FileVar(TFile& file, SharedDouble& variable) {
 
 void CParvexFiles::FlushFile(const TFile& file) {
     if (file.mode != TFile::kWriting || file.name.empty()) return;
-    std::FILE* out = std::fopen(PluginFilePath(file.name).c_str(), "wb");
+    std::FILE* out = OpenFileAt(PluginFilePath(file.name), "wb");
     if (!out) return;
     for (const float value : file.values) {
         const auto byte = static_cast<unsigned char>(static_cast<uint32_t>(ToIndex(value)) & 0xFFu);
@@ -69,9 +67,8 @@ CParvexFiles::~CParvexFiles() {
 
 void CParvexFiles::WriteLog(const std::string& text) {
     const std::string path = LogFilePath();
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-    std::FILE* log = std::fopen(path.c_str(), "a");
+    CreateFoldersFor(path);
+    std::FILE* log = OpenFileAt(path, "a");
     if (!log) return;
     std::fprintf(log, "%s\n", text.c_str());
     std::fclose(log);

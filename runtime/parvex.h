@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
@@ -244,9 +245,16 @@ private:
 };
 
 // Operating-system services (runtime/system_*.cpp).
+// Paths are UTF-8 throughout; the Windows build hands them to the system's wide-character calls.
 // The folder holding the plug-in module, with a trailing separator; set once when the module loads.
 void SetPluginFolder(const std::string& folder);
 const std::string& PluginFolder();
+// std::fopen for a UTF-8 path.
+std::FILE* OpenFileAt(const std::string& path, const char* mode);
+// The names of the entries in `folder` that are not folders themselves; empty when it cannot be read.
+std::vector<std::string> FileNamesIn(const std::string& folder);
+// Makes the folders leading to the file at `path` that do not exist yet; failures show when it is opened.
+void CreateFoldersFor(const std::string& path);
 // Where WriteLog appends.
 std::string LogFilePath();
 // The sound that follows a log line; nothing where the platform has no system beep.

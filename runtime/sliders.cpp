@@ -1,8 +1,5 @@
 #include "runtime/parvex.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 int32_t CParvexDescription::AddSlider(int32_t number, SharedDouble* boundVariable, double defaultValue,
                                       double minimum, double maximum, double step, const std::string& path,
                                       const std::string& extraText, const std::string& label,
@@ -32,16 +29,6 @@ int32_t CParvexDescription::AddSlider(int32_t number, SharedDouble* boundVariabl
 }
 
 void CParvexDescription::ListDataFiles(const std::string& folder, TSlider& slider) {
-    DIR* listing = opendir(folder.c_str());
-    if (!listing) return;
-    const bool hasSeparator = !folder.empty() && folder.back() == '/';
-    while (const dirent* entry = readdir(listing)) {
-        const std::string name = entry->d_name;
-        if (name.empty() || name[0] == '.') continue;
-        struct stat status;
-        const std::string full = hasSeparator ? folder + name : folder + "/" + name;
-        if (stat(full.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) continue;
-        slider.valueNames.push_back(name);
-    }
-    closedir(listing);
+    for (std::string& name : FileNamesIn(folder))
+        if (!name.empty() && name[0] != '.') slider.valueNames.push_back(std::move(name));
 }

@@ -1,17 +1,23 @@
 // The Windows build (build-win/, cmake/mingw-w64.cmake) under Wine: the Windows test host loads
 // vandrel2.dll with LoadLibrary and must hear, read and see what a Linux host gets from vandrel2.so. The
 // descriptions and the output of the bundled programme must agree bit for bit; the panel drawn with GDI+
-// must match the Cairo panel region by region; a drag with the mouse must move a slider.
+// must match the Cairo panel region by region; a drag with the mouse must move a slider. The DLL must unload
+// without a trace, import only what it uses, work from a folder of any name and log where users may write.
 #include "render/audio_file.h"
 #include "testkit/panel.h"
 #include "tests/windows/probe.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,9 +39,12 @@ struct Scratch {
     ~Scratch() { fs::remove_all(path); }
 };
 
-// Runs the Windows test host under Wine, in the run's prefix, without Wine's debug log; the exit code.
+// Runs the Windows test host under Wine, in the run's prefix, from drive C: and without Wine's debug log;
+// the exit code. Wine reads the arguments and the prefix's file names in the locale's encoding: UTF-8.
 int RunWindowsHost(const std::vector<std::string>& arguments) {
-    std::string command = "WINEPREFIX='" VANDREL_WINE_PREFIX "' WINEDEBUG=-all '" VANDREL_WINE64 "' '" +
+    std::string command = "cd '" VANDREL_WINE_PREFIX
+                          "/drive_c' && LC_ALL=C.UTF-8 WINEPREFIX='" VANDREL_WINE_PREFIX
+                          "' WINEDEBUG=-all '" VANDREL_WINE64 "' '" +
                           (kWindowsBuild / "vandrel2-winhost.exe").string() + "'";
     for (const std::string& argument : arguments) command += " '" + argument + "'";
     const int status = std::system(command.c_str());
@@ -60,6 +69,107 @@ std::vector<std::string> Lines(const fs::path& path) {
 std::vector<char> Bytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The editor of `dll` opened in the Windows host and driven by its pointer; the panel's pixels as first
+// shown (450 x 620, 4 bytes each) and the host's report of what the pointer did.
+struct EditorRun {
+    std::vector<char> pixels;
+    std::vector<std::string> report;
+};
+
+EditorRun RunEditor(const std::string& dll, const Scratch& scratch) {
+    const fs::path pixelsPath = scratch.path / "panel.rgba";
+    EXPECT_EQ(
+        RunWindowsHost({"editor", dll, WindowsPath(pixelsPath), WindowsPath(scratch.path / "editor.txt")}),
+        0);
+    if (const char* keep = std::getenv("VANDREL_KEEP_WINE_PANEL"); keep && fs::exists(pixelsPath))
+        fs::copy_file(pixelsPath, keep, fs::copy_options::overwrite_existing);
+    return {Bytes(pixelsPath), Lines(scratch.path / "editor.txt")};
+}
+
+// What a working editor reports after the host's drags and clicks.
+const std::vector<std::string> kWorkingEditor = {
+    "editor window 450 x 620",
+    "opened target '-23.00' captured no",
+    "pressed target '-11.50' captured yes",
+    "dragged-out target '0.00' captured yes",
+    "released target '-34.50' captured no",
+    "target parameter 0.250000",
+    "automatic trim parameter 0.000000",
+    "after close window gone",
+};
+
+// GDI+ and Cairo smooth edges and shape text differently: compare 15 x 20 regions by their mean colour,
+// and count the pixels that are nearly the same.
+void ExpectLikeTheHeadlessPanel(const std::vector<char>& pixels) {
+    ASSERT_EQ(pixels.size(), size_t(450 * 620 * 4));
+    const Screenshot headless = HeadlessPanel();
+    auto channel = [&](int x, int y, int c) {
+        return static_cast<unsigned char>(pixels[size_t(4 * (y * 450 + x) + c)]);
+    };
+    int near = 0;
+    for (int y = 0; y < 620; ++y)
+        for (int x = 0; x < 450; ++x) {
+            const VSTGUI::CColor h = headless.at(x, y);
+            near += std::abs(channel(x, y, 0) - h.red) <= 8 && std::abs(channel(x, y, 1) - h.green) <= 8 &&
+                    std::abs(channel(x, y, 2) - h.blue) <= 8;
+        }
+    EXPECT_GT(near, 450 * 620 * 95 / 100) << "pixels within 8 levels of the headless panel";
+    int differing = 0;
+    std::string first;
+    for (int top = 0; top < 620; top += 20)
+        for (int left = 0; left < 450; left += 15) {
+            double difference[3] = {};
+            for (int y = top; y < top + 20; ++y)
+                for (int x = left; x < left + 15; ++x) {
+                    const VSTGUI::CColor h = headless.at(x, y);
+                    difference[0] += channel(x, y, 0) - h.red;
+                    difference[1] += channel(x, y, 1) - h.green;
+                    difference[2] += channel(x, y, 2) - h.blue;
+                }
+            if (std::any_of(std::begin(difference), std::end(difference),
+                            [](double d) { return std::abs(d) / 300 >= 12.0; }) &&
+                differing++ == 0)
+                first = std::to_string(left) + "," + std::to_string(top);
+        }
+    EXPECT_EQ(differing, 0) << "regions whose mean colour is 12 levels or more away, the first at " << first;
+}
+
+// The plug-in installed in a folder of drive C: whose name no single code page holds, with its pictures
+// folder beside it (when `loosePictures`), as a copy whose embedded pictures cannot be decoded: their PNG
+// signatures are spoilt, so the editor must take the loose files. Removed afterwards.
+struct ForeignFolder {
+    static constexpr const char* kName = "Плагины ü 日本 (x86)";
+    fs::path path = fs::path(VANDREL_WINE_PREFIX) / "drive_c" / kName;
+    std::string dll = std::string("C:\\") + kName + "\\vandrel2.dll";
+
+    explicit ForeignFolder(bool loosePictures) {
+        fs::remove_all(path);
+        fs::create_directories(path);
+        if (loosePictures) fs::copy(kWindowsBuild / "vandrel_gfx", path / "vandrel_gfx");
+        std::vector<char> bytes = Bytes(kWindowsBuild / "vandrel2.dll");
+        const std::string signature = "\x89PNG\r\n\x1a\n";
+        int spoilt = 0;
+        for (auto at = bytes.begin();
+             (at = std::search(at, bytes.end(), signature.begin(), signature.end())) != bytes.end(); ++spoilt)
+            *at++ = 0;
+        EXPECT_EQ(spoilt, 3) << "one signature for each embedded picture";
+        std::ofstream(path / "vandrel2.dll", std::ios::binary)
+            .write(bytes.data(), std::streamsize(bytes.size()));
+    }
+    ~ForeignFolder() { fs::remove_all(path); }
+};
+
+// The log file in the prefix's %LOCALAPPDATA% (C:\users\<user>\AppData\Local), for every user there.
+std::vector<fs::path> LocalAppDataLogs() {
+    std::vector<fs::path> logs;
+    for (const fs::directory_entry& user :
+         fs::directory_iterator(fs::path(VANDREL_WINE_PREFIX) / "drive_c" / "users"))
+        if (const fs::path log = user.path() / "AppData" / "Local" / "Vandrel2" / "zorvel.log.txt";
+            fs::exists(log))
+            logs.push_back(log);
+    return logs;
 }
 
 } // namespace
@@ -114,52 +224,170 @@ TEST(Windows, TheBundledProgrammeComesOutBitForBitAsOnLinux) {
 
 TEST(WindowsEditor, ThePanelUnderWineLooksLikeTheHeadlessPanelAndTakesADrag) {
     Scratch scratch;
-    const fs::path pixelsPath = scratch.path / "panel.rgba";
-    ASSERT_EQ(RunWindowsHost({"editor", WindowsPath(kWindowsBuild / "vandrel2.dll"), WindowsPath(pixelsPath),
-                              WindowsPath(scratch.path / "editor.txt")}),
-              0);
-    const std::vector<std::string> report = Lines(scratch.path / "editor.txt");
-    const std::vector<std::string> expected = {
-        "editor window 450 x 620",
-        "opened target '-23.00' captured no",
-        "pressed target '-11.50' captured yes",
-        "dragged-out target '0.00' captured yes",
-        "released target '-34.50' captured no",
-        "target parameter 0.250000",
-        "automatic trim parameter 0.000000",
-        "after close window gone",
-    };
-    EXPECT_EQ(report, expected);
+    const EditorRun run = RunEditor(WindowsPath(kWindowsBuild / "vandrel2.dll"), scratch);
+    EXPECT_EQ(run.report, kWorkingEditor);
+    ExpectLikeTheHeadlessPanel(run.pixels);
+}
 
-    const std::vector<char> pixels = Bytes(pixelsPath);
-    ASSERT_EQ(pixels.size(), size_t(450 * 620 * 4));
-    if (const char* keep = std::getenv("VANDREL_KEEP_WINE_PANEL"))
-        fs::copy_file(pixelsPath, keep, fs::copy_options::overwrite_existing);
-    const Screenshot headless = HeadlessPanel();
-    // GDI+ and Cairo smooth edges and shape text differently: compare 15 x 20 regions by their mean colour,
-    // and count the pixels that are nearly the same.
-    auto channel = [&](int x, int y, int c) {
-        return static_cast<unsigned char>(pixels[size_t(4 * (y * 450 + x) + c)]);
-    };
-    int near = 0;
-    for (int y = 0; y < 620; ++y)
-        for (int x = 0; x < 450; ++x) {
-            const VSTGUI::CColor h = headless.at(x, y);
-            near += std::abs(channel(x, y, 0) - h.red) <= 8 && std::abs(channel(x, y, 1) - h.green) <= 8 &&
-                    std::abs(channel(x, y, 2) - h.blue) <= 8;
+// Folders like C:\Plugins (x86)\ in a Russian or Japanese Windows: the module path read in the system's
+// code page had "?" for every other letter, and the pictures beside the DLL were never found.
+TEST(WindowsEditor, InAFolderNamedBeyondTheCodePageThePanelDrawsFromThePicturesBesideIt) {
+    Scratch scratch;
+    for (const fs::path& log : LocalAppDataLogs()) fs::remove(log);
+    const ForeignFolder folder(true);
+    const EditorRun run = RunEditor(folder.dll, scratch);
+    EXPECT_EQ(run.report, kWorkingEditor);
+    ExpectLikeTheHeadlessPanel(run.pixels);
+    EXPECT_TRUE(LocalAppDataLogs().empty()) << "every picture loaded";
+}
+
+// The log went to the root of the current drive, where ordinary users cannot write; it belongs with the
+// user's own application data, named in UTF-8 as the folder is.
+TEST(WindowsEditor, PicturesThatCannotLoadAreLoggedInTheUsersLocalApplicationData) {
+    Scratch scratch;
+    for (const fs::path& log : LocalAppDataLogs()) fs::remove(log);
+    const ForeignFolder folder(false);
+    RunEditor(folder.dll, scratch);
+    const std::vector<fs::path> logs = LocalAppDataLogs();
+    ASSERT_EQ(logs.size(), 1u) << "%LOCALAPPDATA%\\Vandrel2\\zorvel.log.txt";
+    std::vector<std::string> lines = Lines(logs[0]);
+    for (std::string& line : lines)
+        if (!line.empty() && line.back() == '\r') line.pop_back(); // text mode: CR LF
+    const std::string missing =
+        std::string("Unable to load: C:\\") + ForeignFolder::kName + "\\vandrel_gfx\\";
+    EXPECT_NE(std::find(lines.begin(), lines.end(), missing + "bg.png"), lines.end());
+    for (const std::string& line : lines) EXPECT_EQ(line.rfind(missing, 0), 0u) << line;
+    fs::remove(logs[0]);
+}
+
+// A host that scans its plug-ins loads, opens, closes and unloads each one. Statically linked, the posix
+// runtime kept a thread-local-storage index and some 71 KB each time, and the host aborted after about a
+// thousand cycles; nothing may be left behind now.
+TEST(WindowsDll, FiveThousandLoadsAndUnloadsLeaveNoTrace) {
+    Scratch scratch;
+    constexpr int kCycles = 5000;
+    ASSERT_EQ(RunWindowsHost({"cycles", WindowsPath(kWindowsBuild / "vandrel2.dll"), std::to_string(kCycles),
+                              WindowsPath(scratch.path / "cycles.txt")}),
+              0)
+        << "the host aborted";
+    std::map<std::string, std::pair<int64_t, int64_t>> held; // before, after
+    for (const std::string& line : Lines(scratch.path / "cycles.txt")) {
+        std::istringstream fields(line);
+        std::string name;
+        int64_t before = 0, after = 0;
+        fields >> name >> before >> after;
+        held[name] = {before, after};
+    }
+    ASSERT_EQ(held["cycles"].first, kCycles);
+    EXPECT_EQ(held["free-tls-indices"].second, held["free-tls-indices"].first);
+    EXPECT_GT(held["free-tls-indices"].first, 0);
+    EXPECT_EQ(held["open-handles"].second, held["open-handles"].first);
+    const auto [before, after] = held["private-bytes"];
+    EXPECT_GT(before, 0);
+    EXPECT_LT(after - before, int64_t(kCycles) * 1024) << "private bytes " << before << " to " << after;
+}
+
+// Every function the DLL may import, by DLL: drawing and windows, files, the module's own path and
+// resources, the clock, the beep, and what the C and C++ runtimes need (memory, locks, thread-local
+// storage, unwinding, formatting). An empty list allows the whole DLL: GDI+ does nothing but draw.
+const std::map<std::string, std::set<std::string>> kAllowedImports = {
+    {"gdiplus.dll", {}},
+    {"gdi32.dll",
+     {"BitBlt", "CreateCompatibleBitmap", "CreateCompatibleDC", "DeleteDC", "DeleteObject", "SelectObject"}},
+    {"user32.dll",
+     {"AdjustWindowRectEx", "BeginPaint",     "CreateWindowExW", "DefWindowProcW",    "DestroyWindow",
+      "EndPaint",           "GetClientRect",  "GetKeyState",     "GetWindowLongPtrW", "InvalidateRect",
+      "IsWindow",           "LoadCursorW",    "MapVirtualKeyW",  "RedrawWindow",      "RegisterClassExW",
+      "ReleaseCapture",     "ScreenToClient", "SetCapture",      "SetWindowLongPtrW", "UnregisterClassW",
+      "UpdateWindow"}},
+    {"ole32.dll", {"CreateStreamOnHGlobal", "OleInitialize", "OleUninitialize"}},
+    {"shlwapi.dll", {"SHCreateMemStream"}},
+    {"kernel32.dll",
+     {// files, folders, the module and its resources, the environment, the beep
+      "CreateDirectoryW", "FindClose", "FindFirstFileW", "FindNextFileW", "GetEnvironmentVariableW",
+      "GetModuleFileNameW", "GetModuleHandleExW", "FindResourceW", "LoadResource", "LockResource",
+      "SizeofResource", "DisableThreadLibraryCalls", "Beep", "MultiByteToWideChar", "WideCharToMultiByte",
+      // the clock (the C++ runtime's system clock asks the time zone)
+      "GetSystemTimeAsFileTime", "GetTimeZoneInformation",
+      // locks, thread-local storage and waits of the runtimes
+      "AcquireSRWLockExclusive", "ReleaseSRWLockExclusive", "SleepConditionVariableSRW",
+      "WakeAllConditionVariable", "InitializeCriticalSection", "EnterCriticalSection", "LeaveCriticalSection",
+      "DeleteCriticalSection", "CreateSemaphoreW", "ReleaseSemaphore", "WaitForSingleObject", "CloseHandle",
+      "Sleep", "TlsAlloc", "TlsFree", "TlsGetValue", "TlsSetValue", "GetCurrentThreadId",
+      // start-up, exceptions and unwinding
+      "GetLastError", "SetLastError", "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress",
+      "LoadLibraryW", "IsDBCSLeadByteEx", "RaiseException", "RtlCaptureContext", "RtlLookupFunctionEntry",
+      "RtlUnwindEx", "RtlVirtualUnwind", "VirtualProtect", "VirtualQuery"}},
+    {"msvcrt.dll",
+     {"___lc_codepage_func",
+      "___mb_cur_max_func",
+      "__iob_func",
+      "__setusermatherr",
+      "_amsg_exit",
+      "_errno",
+      "_initterm",
+      "_lock",
+      "_unlock",
+      "_stricmp",
+      "_wfopen",
+      "_read",
+      "_close",
+      "_nextafter",
+      "abort",
+      "calloc",
+      "clock",
+      "fclose",
+      "fputc",
+      "fputs",
+      "free",
+      "fwrite",
+      "localeconv",
+      "log10",
+      "malloc",
+      "memchr",
+      "memcmp",
+      "memcpy",
+      "memmove",
+      "memset",
+      "realloc",
+      "strchr",
+      "strcmp",
+      "strerror",
+      "strlen",
+      "strncmp",
+      "tolower",
+      "vfprintf",
+      "wcslen"}},
+};
+
+TEST(WindowsDll, ImportsNothingBeyondWhatItUses) {
+    const std::string command =
+        "'" VANDREL_MINGW_OBJDUMP "' -p '" + (kWindowsBuild / "vandrel2.dll").string() + "'";
+    std::FILE* dump = popen(command.c_str(), "r");
+    ASSERT_NE(dump, nullptr);
+    // "\tDLL Name: KERNEL32.dll", then one line per function: "\t<address>\t <hint>  <name>".
+    std::string dll, text;
+    int functions = 0;
+    for (char line[512]; std::fgets(line, sizeof line, dump);) {
+        std::istringstream fields(line);
+        std::string first, second, name;
+        fields >> first >> second;
+        if (first == "DLL" && second == "Name:") {
+            fields >> dll;
+            std::transform(dll.begin(), dll.end(), dll.begin(),
+                           [](unsigned char c) { return std::tolower(c); });
+        } else if (!dll.empty() && line[0] == '\t' && (fields >> name) &&
+                   first.find_first_not_of("0123456789abcdef") == std::string::npos &&
+                   second.find_first_not_of("0123456789") == std::string::npos) {
+            ++functions;
+            const auto allowed = kAllowedImports.find(dll);
+            EXPECT_TRUE(allowed != kAllowedImports.end() &&
+                        (allowed->second.empty() || allowed->second.count(name)))
+                << dll << " " << name;
+        } else if (line[0] != '\t') {
+            dll.clear(); // the import table has ended
         }
-    EXPECT_GT(near, 450 * 620 * 95 / 100) << "pixels within 8 levels of the headless panel";
-    for (int top = 0; top < 620; top += 20)
-        for (int left = 0; left < 450; left += 15) {
-            double difference[3] = {};
-            for (int y = top; y < top + 20; ++y)
-                for (int x = left; x < left + 15; ++x) {
-                    const VSTGUI::CColor h = headless.at(x, y);
-                    difference[0] += channel(x, y, 0) - h.red;
-                    difference[1] += channel(x, y, 1) - h.green;
-                    difference[2] += channel(x, y, 2) - h.blue;
-                }
-            for (const double d : difference)
-                EXPECT_LT(std::abs(d) / 300, 12.0) << "region at " << left << "," << top;
-        }
+    }
+    EXPECT_EQ(pclose(dump), 0);
+    EXPECT_GT(functions, 100) << "the import table was read";
 }

@@ -13,7 +13,7 @@ class CBitmap : public CBaseObject {
 public:
     // Decodes PNG bytes (the bytes are not kept).
     CBitmap(const void* pngData, size_t size);
-    // Decodes a PNG file.
+    // Decodes a PNG file; the path is UTF-8.
     explicit CBitmap(const char* pngPath);
     ~CBitmap() override;
 

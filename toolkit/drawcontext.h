@@ -87,6 +87,7 @@ public:
     int getHeight() const;
     // Colour of one pixel, not premultiplied; transparent black outside the image.
     CColor getPixel(int x, int y) const;
+    // The path is UTF-8.
     bool writePNG(const char* path) const;
     std::vector<uint8_t> encodePNG() const;
 };

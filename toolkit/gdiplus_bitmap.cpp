@@ -1,16 +1,16 @@
 #include "toolkit/bitmap.h"
 
 #include "toolkit/gdiplus_backend.h"
+#include "toolkit/win32_module.h"
 
 #include <cstring>
-#include <mutex>
 #include <shlwapi.h>
 
 namespace VSTGUI {
 
 namespace {
 
-std::mutex sessionMutex;
+SRWLOCK sessionLock = SRWLOCK_INIT;
 int sessionCount = 0;
 ULONG_PTR sessionToken = 0;
 
@@ -43,7 +43,7 @@ std::unique_ptr<CBitmap::Pixels> ownCopy(Gdiplus::Bitmap* decoded) {
 } // namespace
 
 GdiplusSession::GdiplusSession() {
-    std::lock_guard lock(sessionMutex);
+    SlimLockGuard lock(sessionLock);
     if (sessionCount++ == 0) {
         Gdiplus::GdiplusStartupInput input;
         Gdiplus::GdiplusStartup(&sessionToken, &input, nullptr);
@@ -51,7 +51,7 @@ GdiplusSession::GdiplusSession() {
 }
 
 GdiplusSession::~GdiplusSession() {
-    std::lock_guard lock(sessionMutex);
+    SlimLockGuard lock(sessionLock);
     if (--sessionCount == 0) Gdiplus::GdiplusShutdown(sessionToken);
 }
 
@@ -79,12 +79,7 @@ CBitmap::CBitmap(const void* pngData, size_t size) {
 CBitmap::CBitmap(const char* pngPath) {
     if (!pngPath) return;
     GdiplusSession session;
-    // The plug-in's paths come from the module-file query, in the system's ANSI code page.
-    const int length = MultiByteToWideChar(CP_ACP, 0, pngPath, -1, nullptr, 0);
-    if (length <= 0) return;
-    std::wstring path(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, pngPath, -1, path.data(), length);
-    std::unique_ptr<Gdiplus::Bitmap> decoded(Gdiplus::Bitmap::FromFile(path.c_str()));
+    std::unique_ptr<Gdiplus::Bitmap> decoded(Gdiplus::Bitmap::FromFile(Utf8ToWide(pngPath).c_str()));
     adopt(ownCopy(decoded.get()));
 }
 

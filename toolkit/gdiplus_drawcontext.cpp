@@ -183,7 +183,7 @@ bool COffscreenContext::writePNG(const char* path) const {
     if (!path) return false;
     const std::vector<uint8_t> bytes = encodePNG();
     if (bytes.empty()) return false;
-    std::FILE* file = std::fopen(path, "wb");
+    std::FILE* file = _wfopen(Utf8ToWide(path).c_str(), L"wb");
     if (!file) return false;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && written;

@@ -4,7 +4,8 @@
 #include <span>
 #include <string>
 
-// The folder of the loaded module containing `address`, with a trailing separator; empty when unknown.
+// The folder of the loaded module containing `address`, in UTF-8 with a trailing separator; empty when
+// unknown.
 std::string ModuleFolderOf(const void* address);
 
 // The bytes of picture `number` embedded in the plug-in (0 knob, 1 background, 2 configuration page):

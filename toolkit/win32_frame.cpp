@@ -3,7 +3,6 @@
 #include "toolkit/gdiplus_backend.h"
 #include "toolkit/win32_module.h"
 
-#include <mutex>
 #include <windowsx.h>
 
 namespace VSTGUI {
@@ -118,7 +117,7 @@ CKeyCode keyCode(WPARAM key) {
 
 // The window class lives while any frame does: a host may unload the DLL afterwards, and a class left
 // registered would point into freed code.
-std::mutex classMutex;
+SRWLOCK classLock = SRWLOCK_INIT;
 int classUsers = 0;
 
 } // namespace
@@ -142,7 +141,7 @@ struct CFrame::Platform {
 };
 
 bool CFrame::Platform::registerClass() {
-    std::lock_guard lock(classMutex);
+    SlimLockGuard lock(classLock);
     if (classUsers == 0) {
         WNDCLASSEXW windowClass{};
         windowClass.cbSize = sizeof windowClass;
@@ -160,7 +159,7 @@ bool CFrame::Platform::registerClass() {
 
 void CFrame::Platform::unregisterClass() {
     if (!classRegistered) return;
-    std::lock_guard lock(classMutex);
+    SlimLockGuard lock(classLock);
     if (--classUsers == 0) UnregisterClassW(kWindowClass, ModuleInstance());
     classRegistered = false;
 }

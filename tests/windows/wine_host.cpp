@@ -2,7 +2,9 @@
 //   vandrel2-winhost describe <dll> <report.txt>
 //   vandrel2-winhost programme <dll> <input.f32> <rate> <output.f32> <output.f64>
 //   vandrel2-winhost editor <dll> <pixels.rgba> <report.txt>
-// Exit status 0 when the command ran, 1 when it could not (the reason on standard error).
+//   vandrel2-winhost cycles <dll> <count> <report.txt>
+// Exit status 0 when the command ran, 1 when it could not (the reason on standard error). The arguments are
+// read wide, so paths outside the system's code page arrive whole.
 #include "hosting/plugin.h"
 #include "tests/windows/probe.h"
 
@@ -10,13 +12,16 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-bool WriteLines(const std::string& path, const std::vector<std::string>& lines) {
+namespace fs = std::filesystem;
+
+bool WriteLines(const fs::path& path, const std::vector<std::string>& lines) {
     std::ofstream out(path, std::ios::binary);
     for (const std::string& line : lines) out << line << '\n';
     return out.good();
@@ -67,7 +72,7 @@ std::vector<unsigned char> Grab(HWND window, int width, int height) {
     return rgba;
 }
 
-int Editor(const std::string& module, const std::string& pixelsPath, const std::string& reportPath) {
+int Editor(const fs::path& module, const fs::path& pixelsPath, const fs::path& reportPath) {
     WNDCLASSW parentClass{};
     parentClass.lpfnWndProc = DefWindowProcW;
     parentClass.hInstance = GetModuleHandleW(nullptr);
@@ -139,21 +144,75 @@ int Editor(const std::string& module, const std::string& pixelsPath, const std::
     return WriteLines(reportPath, report) ? 0 : 1;
 }
 
+// Thread-local-storage indices still free: all the process can get, taken and given back.
+int FreeTlsIndices() {
+    std::vector<DWORD> taken;
+    for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;) taken.push_back(index);
+    for (const DWORD index : taken) TlsFree(index);
+    return static_cast<int>(taken.size());
+}
+
+// Memory committed to the process alone (heaps, stacks, the C runtime's allocations), summed over its address
+// space: what Windows reports as private bytes.
+uint64_t PrivateBytes() {
+    uint64_t total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (const char* address = nullptr; VirtualQuery(address, &region, sizeof region) == sizeof region;
+         address = static_cast<const char*>(region.BaseAddress) + region.RegionSize)
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+    return total;
+}
+
+// Open handles, found by asking about every value a handle can have in a small process.
+int OpenHandles() {
+    int open = 0;
+    DWORD flags;
+    for (uintptr_t value = 4; value < 0x10000; value += 4)
+        open += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != 0;
+    return open;
+}
+
+// A host scanning its plug-ins: load, entry point, open, close and unload, `count` times; what the process
+// held before and after.
+int Cycles(const fs::path& module, int count, const fs::path& reportPath) {
+    // The system DLLs the plug-in draws with stay loaded, as in any host with windows of its own; otherwise
+    // every cycle would load and unload GDI+ and COM as well, at several times the cost.
+    for (const wchar_t* system : {L"gdiplus.dll", L"ole32.dll", L"shlwapi.dll"}) LoadLibraryW(system);
+    auto cycle = [&] {
+        hosting::Plugin plugin(module);
+        plugin.open();
+        plugin.close();
+    };
+    // What the first loads leave for good: the loader's and the C runtime's own tables.
+    for (int i = 0; i < 20; ++i) cycle();
+    const int tls = FreeTlsIndices(), handles = OpenHandles();
+    const uint64_t memory = PrivateBytes();
+    for (int i = 0; i < count; ++i) cycle();
+    return WriteLines(reportPath,
+                      {"cycles " + std::to_string(count),
+                       "free-tls-indices " + std::to_string(tls) + " " + std::to_string(FreeTlsIndices()),
+                       "open-handles " + std::to_string(handles) + " " + std::to_string(OpenHandles()),
+                       "private-bytes " + std::to_string(memory) + " " + std::to_string(PrivateBytes())})
+               ? 0
+               : 1;
+}
+
 } // namespace
 
-int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+int wmain(int argc, wchar_t** argv) {
+    const std::vector<std::wstring> args(argv + 1, argv + argc);
     try {
-        if (args.size() == 3 && args[0] == "describe")
+        if (args.size() == 3 && args[0] == L"describe")
             return WriteLines(args[2], probe::Describe(args[1])) ? 0 : 1;
-        if (args.size() == 6 && args[0] == "programme")
+        if (args.size() == 6 && args[0] == L"programme")
             return probe::ProcessProgramme(args[1], args[2], std::stod(args[3]), args[4], args[5]) ? 0 : 1;
-        if (args.size() == 4 && args[0] == "editor") return Editor(args[1], args[2], args[3]);
+        if (args.size() == 4 && args[0] == L"editor") return Editor(args[1], args[2], args[3]);
+        if (args.size() == 4 && args[0] == L"cycles") return Cycles(args[1], std::stoi(args[2]), args[3]);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;
     }
     std::fprintf(stderr, "usage: describe <dll> <report> | programme <dll> <in> <rate> <out32> <out64> | "
-                         "editor <dll> <pixels> <report>\n");
+                         "editor <dll> <pixels> <report> | cycles <dll> <count> <report>\n");
     return 1;
 }
