@@ -1,5 +1,7 @@
 // The leveler's throughput through the plug-in's processing entries: 48 kHz stereo in blocks of 512 frames
-// with default settings, on a music-like signal and on silence, 32-bit and 64-bit.
+// with default settings, on a music-like signal and on silence, 32-bit and 64-bit; and the cost per host
+// call, on music in host blocks of 16 to 4096 frames, through this build and
+// (VANDREL_BENCH_BASELINE=other.so) another one in the same run.
 #include "hosting/plugin.h"
 
 #include <benchmark/benchmark.h>
@@ -9,6 +11,7 @@
 #include <memory>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -16,7 +19,7 @@ namespace {
 constexpr double kRate = 48000;
 constexpr int32_t kBlock = 512;
 // The signal repeats after a minute; the plug-in is resumed afresh then, outside the timing.
-constexpr size_t kLoopFrames = 60 * 48000 / kBlock * kBlock;
+constexpr size_t kLoopFrames = 60 * 48000;
 
 enum class Signal { Music, Silence };
 
@@ -46,31 +49,37 @@ std::vector<double> Channel(Signal signal, unsigned seed) {
     return out;
 }
 
-std::unique_ptr<hosting::Plugin> Resumed() {
-    // VANDREL_BENCH_PLUGIN names another build to compare with, in the same run conditions.
-    const char* other = std::getenv("VANDREL_BENCH_PLUGIN");
-    auto plugin = std::make_unique<hosting::Plugin>(other && *other ? other : VANDREL_PLUGIN_PATH);
+std::unique_ptr<hosting::Plugin> Resumed(const std::string& module, int32_t block) {
+    auto plugin = std::make_unique<hosting::Plugin>(module);
     plugin->open();
     plugin->setSampleRate(kRate);
-    plugin->setBlockSize(kBlock);
+    plugin->setBlockSize(block);
     plugin->resume();
     return plugin;
 }
 
-template <typename Sample> void Leveler(benchmark::State& state, Signal signal) {
+// VANDREL_BENCH_PLUGIN names another build to measure instead, in the same run conditions.
+std::string Module() {
+    const char* other = std::getenv("VANDREL_BENCH_PLUGIN");
+    return other && *other ? other : VANDREL_PLUGIN_PATH;
+}
+
+template <typename Sample>
+void Leveler(benchmark::State& state, Signal signal, const std::string& module = Module(),
+             int32_t block = kBlock) {
     static const std::vector<double> music[2] = {Channel(Signal::Music, 1), Channel(Signal::Music, 2)};
     static const std::vector<double> silence = Channel(Signal::Silence, 0);
     std::vector<Sample> input[2], output[2];
     for (int c = 0; c < 2; ++c) {
         const std::vector<double>& source = signal == Signal::Music ? music[c] : silence;
         input[c].assign(source.begin(), source.end());
-        output[c].resize(kBlock);
+        output[c].resize(static_cast<size_t>(block));
     }
-    auto plugin = Resumed();
+    auto plugin = Resumed(module, block);
     Sample* out[] = {output[0].data(), output[1].data()};
     size_t position = 0;
     for (auto _ : state) {
-        if (position == kLoopFrames) {
+        if (position + static_cast<size_t>(block) > kLoopFrames) {
             state.PauseTiming();
             plugin->suspend();
             plugin->resume();
@@ -79,13 +88,13 @@ template <typename Sample> void Leveler(benchmark::State& state, Signal signal) 
         }
         Sample* in[] = {input[0].data() + position, input[1].data() + position};
         if constexpr (std::is_same_v<Sample, float>)
-            plugin->processFloat(in, out, kBlock);
+            plugin->processFloat(in, out, block);
         else
-            plugin->processDouble(in, out, kBlock);
+            plugin->processDouble(in, out, block);
         benchmark::DoNotOptimize(output[0].data());
-        position += kBlock;
+        position += static_cast<size_t>(block);
     }
-    const double frames = static_cast<double>(state.iterations()) * kBlock;
+    const double frames = static_cast<double>(state.iterations()) * block;
     state.counters["frames/s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
     state.counters["x_realtime"] = benchmark::Counter(frames / kRate, benchmark::Counter::kIsRate);
 }
@@ -111,4 +120,24 @@ BENCHMARK(Float64Silence)->MinTime(2);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    // Host blocks of each size, announced as the block size, through this build and then the baseline.
+    const char* baseline = std::getenv("VANDREL_BENCH_BASELINE");
+    for (const int32_t block : {16, 32, 64, 128, 512, 4096}) {
+        for (const bool other : {false, true}) {
+            if (other && !(baseline && *baseline)) continue;
+            const std::string module = other ? baseline : VANDREL_PLUGIN_PATH;
+            benchmark::RegisterBenchmark(
+                (std::string(other ? "Baseline" : "Built") + "HostBlocks/" + std::to_string(block)).c_str(),
+                [module, block](benchmark::State& state) {
+                    Leveler<float>(state, Signal::Music, module, block);
+                })
+                ->MinTime(2);
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
