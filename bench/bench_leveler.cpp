@@ -1,13 +1,13 @@
 // The leveler's throughput through the plug-in's processing entries: 48 kHz stereo in blocks of 512 frames
-// with default settings, on a music-like signal and on silence, 32-bit and 64-bit; and the cost per host
-// call, on music in host blocks of 16 to 4096 frames, through this build and
-// (VANDREL_BENCH_BASELINE=other.so) another one in the same run.
+// with default settings, on a music-like signal and on silence, 32-bit and 64-bit; and its cost per host
+// call, on music in host blocks of 16 to 4096 frames, beside another build's (VANDREL_BENCH_BASELINE).
 #include "hosting/plugin.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <numbers>
 #include <random>
@@ -58,28 +58,22 @@ std::unique_ptr<hosting::Plugin> Resumed(const std::string& module, int32_t bloc
     return plugin;
 }
 
-// VANDREL_BENCH_PLUGIN names another build to measure instead, in the same run conditions.
-std::string Module() {
-    const char* other = std::getenv("VANDREL_BENCH_PLUGIN");
-    return other && *other ? other : VANDREL_PLUGIN_PATH;
-}
-
-template <typename Sample>
-void Leveler(benchmark::State& state, Signal signal, const std::string& module = Module(),
-             int32_t block = kBlock) {
+template <typename Sample> void Leveler(benchmark::State& state, Signal signal) {
     static const std::vector<double> music[2] = {Channel(Signal::Music, 1), Channel(Signal::Music, 2)};
     static const std::vector<double> silence = Channel(Signal::Silence, 0);
     std::vector<Sample> input[2], output[2];
     for (int c = 0; c < 2; ++c) {
         const std::vector<double>& source = signal == Signal::Music ? music[c] : silence;
         input[c].assign(source.begin(), source.end());
-        output[c].resize(static_cast<size_t>(block));
+        output[c].resize(kBlock);
     }
-    auto plugin = Resumed(module, block);
+    // VANDREL_BENCH_PLUGIN names another build to measure instead, in the same run conditions.
+    const char* other = std::getenv("VANDREL_BENCH_PLUGIN");
+    auto plugin = Resumed(other && *other ? other : VANDREL_PLUGIN_PATH, kBlock);
     Sample* out[] = {output[0].data(), output[1].data()};
     size_t position = 0;
     for (auto _ : state) {
-        if (position + static_cast<size_t>(block) > kLoopFrames) {
+        if (position + kBlock > kLoopFrames) {
             state.PauseTiming();
             plugin->suspend();
             plugin->resume();
@@ -88,13 +82,13 @@ void Leveler(benchmark::State& state, Signal signal, const std::string& module =
         }
         Sample* in[] = {input[0].data() + position, input[1].data() + position};
         if constexpr (std::is_same_v<Sample, float>)
-            plugin->processFloat(in, out, block);
+            plugin->processFloat(in, out, kBlock);
         else
-            plugin->processDouble(in, out, block);
+            plugin->processDouble(in, out, kBlock);
         benchmark::DoNotOptimize(output[0].data());
-        position += static_cast<size_t>(block);
+        position += kBlock;
     }
-    const double frames = static_cast<double>(state.iterations()) * block;
+    const double frames = static_cast<double>(state.iterations()) * kBlock;
     state.counters["frames/s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
     state.counters["x_realtime"] = benchmark::Counter(frames / kRate, benchmark::Counter::kIsRate);
 }
@@ -112,32 +106,70 @@ void Float64Silence(benchmark::State& state) {
     Leveler<double>(state, Signal::Silence);
 }
 
+// Seconds of processor time this thread has used.
+double ThreadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// One build of the plug-in fed the music in host calls of one length (announced as the block size).
+struct HostCalls {
+    std::unique_ptr<hosting::Plugin> plugin;
+    int32_t block;
+    size_t position = 0;
+    double seconds = 0; // processor time spent in the plug-in's calls
+
+    // About 0.1 s of music, timed on its own.
+    void Run(const std::vector<float> (&input)[2], std::vector<float> (&output)[2]) {
+        const double start = ThreadSeconds();
+        for (int32_t done = 0; done < 4800; done += block) {
+            if (position + static_cast<size_t>(block) > kLoopFrames) position = 0;
+            float* in[] = {const_cast<float*>(input[0].data()) + position,
+                           const_cast<float*>(input[1].data()) + position};
+            float* out[] = {output[0].data(), output[1].data()};
+            plugin->processFloat(in, out, block);
+            position += static_cast<size_t>(block);
+        }
+        seconds += ThreadSeconds() - start;
+        benchmark::DoNotOptimize(output[0].data());
+    }
+};
+
+// The cost per host call: this build and, when VANDREL_BENCH_BASELINE names another build of the module,
+// that one, taking turns on the same music, each timed on its own, so that a busy machine slows both alike.
+void HostBlocks(benchmark::State& state) {
+    static const std::vector<double> music[2] = {Channel(Signal::Music, 1), Channel(Signal::Music, 2)};
+    const auto block = static_cast<int32_t>(state.range(0));
+    std::vector<float> input[2], output[2];
+    for (int c = 0; c < 2; ++c) {
+        input[c].assign(music[c].begin(), music[c].end());
+        output[c].resize(static_cast<size_t>(block));
+    }
+    const char* baseline = std::getenv("VANDREL_BENCH_BASELINE");
+    std::vector<HostCalls> builds;
+    builds.push_back({Resumed(VANDREL_PLUGIN_PATH, block), block});
+    if (baseline && *baseline) builds.push_back({Resumed(baseline, block), block});
+    // Turn about, so that neither always finds the music in the cache where the other left it.
+    bool reversed = false;
+    for (auto _ : state) {
+        for (size_t i = 0; i < builds.size(); ++i)
+            builds[reversed ? builds.size() - 1 - i : i].Run(input, output);
+        reversed = !reversed;
+    }
+    const double audio =
+        static_cast<double>(state.iterations()) * ((4800 + block - 1) / block * block) / kRate;
+    state.counters["x_realtime"] = audio / builds[0].seconds;
+    if (builds.size() > 1) state.counters["baseline_x_realtime"] = audio / builds[1].seconds;
+}
+
 // Timed in CPU time: the machine may be shared.
 BENCHMARK(Float32Music)->MinTime(2);
 BENCHMARK(Float32Silence)->MinTime(2);
 BENCHMARK(Float64Music)->MinTime(2);
 BENCHMARK(Float64Silence)->MinTime(2);
+BENCHMARK(HostBlocks)->Arg(16)->Arg(32)->Arg(64)->Arg(128)->Arg(512)->Arg(4096)->MinTime(4);
 
 } // namespace
 
-int main(int argc, char** argv) {
-    // Host blocks of each size, announced as the block size, through this build and then the baseline.
-    const char* baseline = std::getenv("VANDREL_BENCH_BASELINE");
-    for (const int32_t block : {16, 32, 64, 128, 512, 4096}) {
-        for (const bool other : {false, true}) {
-            if (other && !(baseline && *baseline)) continue;
-            const std::string module = other ? baseline : VANDREL_PLUGIN_PATH;
-            benchmark::RegisterBenchmark(
-                (std::string(other ? "Baseline" : "Built") + "HostBlocks/" + std::to_string(block)).c_str(),
-                [module, block](benchmark::State& state) {
-                    Leveler<float>(state, Signal::Music, module, block);
-                })
-                ->MinTime(2);
-        }
-    }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+BENCHMARK_MAIN();

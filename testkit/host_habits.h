@@ -218,22 +218,21 @@ inline std::vector<std::string> OddRates(const Factory& make) {
     const double nan = std::numeric_limits<double>::quiet_NaN(),
                  inf = std::numeric_limits<double>::infinity();
     for (const double rate : {0.0, -48000.0, nan, inf, 1.0, 100.0, 7999.0, 8000.0, 768000.0, 768001.0, 1e7}) {
-        const std::string name = "rate-" + Number(rate);
+        char name[32];
+        std::snprintf(name, sizeof name, "rate-%.10g", rate);
         auto instance = make(rate, 512);
         if (!instance) {
-            lines.push_back(Check(name + "-refused", ""));
+            lines.push_back(Check(std::string(name) + "-refused", ""));
             continue;
         }
         const Stereo output = Run(*instance, programme, Whole(512));
         const double latency = instance->Latency();
         const bool inside = rate >= 8000 && rate <= 768000;
         std::string failure;
-        if (!(latency >= 0) || (latency == 0) == inside)
-            failure = "latency " + Number(latency);
-        else if (!(Peak(output) <= bound))
-            failure = "output reaches " + Number(Peak(output));
-        else if (inside == Difference(output, programme, 48000).empty())
-            failure = inside ? "passes audio through" : "changes the audio";
+        if (!(latency >= 0) || (latency == 0) == inside) failure += "latency " + Number(latency) + "; ";
+        if (!(Peak(output) <= bound)) failure += "output reaches " + Number(Peak(output)) + "; ";
+        if (inside == Difference(output, programme, 48000).empty())
+            failure += inside ? "passes audio through; " : "changes the audio; ";
         lines.push_back(Check(name, failure));
     }
     return lines;
