@@ -1,14 +1,17 @@
 // The leveler's throughput through the plug-in's processing entries: 48 kHz stereo in blocks of 512 frames
-// with default settings, on a music-like signal and on silence, 32-bit and 64-bit.
+// with default settings, on a music-like signal and on silence, 32-bit and 64-bit; and its cost per host
+// call, on music in host blocks of 16 to 4096 frames, beside another build's (VANDREL_BENCH_BASELINE).
 #include "hosting/plugin.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -16,7 +19,7 @@ namespace {
 constexpr double kRate = 48000;
 constexpr int32_t kBlock = 512;
 // The signal repeats after a minute; the plug-in is resumed afresh then, outside the timing.
-constexpr size_t kLoopFrames = 60 * 48000 / kBlock * kBlock;
+constexpr size_t kLoopFrames = 60 * 48000;
 
 enum class Signal { Music, Silence };
 
@@ -46,13 +49,11 @@ std::vector<double> Channel(Signal signal, unsigned seed) {
     return out;
 }
 
-std::unique_ptr<hosting::Plugin> Resumed() {
-    // VANDREL_BENCH_PLUGIN names another build to compare with, in the same run conditions.
-    const char* other = std::getenv("VANDREL_BENCH_PLUGIN");
-    auto plugin = std::make_unique<hosting::Plugin>(other && *other ? other : VANDREL_PLUGIN_PATH);
+std::unique_ptr<hosting::Plugin> Resumed(const std::string& module, int32_t block) {
+    auto plugin = std::make_unique<hosting::Plugin>(module);
     plugin->open();
     plugin->setSampleRate(kRate);
-    plugin->setBlockSize(kBlock);
+    plugin->setBlockSize(block);
     plugin->resume();
     return plugin;
 }
@@ -66,11 +67,13 @@ template <typename Sample> void Leveler(benchmark::State& state, Signal signal) 
         input[c].assign(source.begin(), source.end());
         output[c].resize(kBlock);
     }
-    auto plugin = Resumed();
+    // VANDREL_BENCH_PLUGIN names another build to measure instead, in the same run conditions.
+    const char* other = std::getenv("VANDREL_BENCH_PLUGIN");
+    auto plugin = Resumed(other && *other ? other : VANDREL_PLUGIN_PATH, kBlock);
     Sample* out[] = {output[0].data(), output[1].data()};
     size_t position = 0;
     for (auto _ : state) {
-        if (position == kLoopFrames) {
+        if (position + kBlock > kLoopFrames) {
             state.PauseTiming();
             plugin->suspend();
             plugin->resume();
@@ -103,11 +106,69 @@ void Float64Silence(benchmark::State& state) {
     Leveler<double>(state, Signal::Silence);
 }
 
+// Seconds of processor time this thread has used.
+double ThreadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// One build of the plug-in fed the music in host calls of one length (announced as the block size).
+struct HostCalls {
+    std::unique_ptr<hosting::Plugin> plugin;
+    int32_t block;
+    size_t position = 0;
+    double seconds = 0; // processor time spent in the plug-in's calls
+
+    // About 0.1 s of music, timed on its own.
+    void Run(const std::vector<float> (&input)[2], std::vector<float> (&output)[2]) {
+        const double start = ThreadSeconds();
+        for (int32_t done = 0; done < 4800; done += block) {
+            if (position + static_cast<size_t>(block) > kLoopFrames) position = 0;
+            float* in[] = {const_cast<float*>(input[0].data()) + position,
+                           const_cast<float*>(input[1].data()) + position};
+            float* out[] = {output[0].data(), output[1].data()};
+            plugin->processFloat(in, out, block);
+            position += static_cast<size_t>(block);
+        }
+        seconds += ThreadSeconds() - start;
+        benchmark::DoNotOptimize(output[0].data());
+    }
+};
+
+// The cost per host call: this build and, when VANDREL_BENCH_BASELINE names another build of the module,
+// that one, taking turns on the same music, each timed on its own, so that a busy machine slows both alike.
+void HostBlocks(benchmark::State& state) {
+    static const std::vector<double> music[2] = {Channel(Signal::Music, 1), Channel(Signal::Music, 2)};
+    const auto block = static_cast<int32_t>(state.range(0));
+    std::vector<float> input[2], output[2];
+    for (int c = 0; c < 2; ++c) {
+        input[c].assign(music[c].begin(), music[c].end());
+        output[c].resize(static_cast<size_t>(block));
+    }
+    const char* baseline = std::getenv("VANDREL_BENCH_BASELINE");
+    std::vector<HostCalls> builds;
+    builds.push_back({Resumed(VANDREL_PLUGIN_PATH, block), block});
+    if (baseline && *baseline) builds.push_back({Resumed(baseline, block), block});
+    // Turn about, so that neither always finds the music in the cache where the other left it.
+    bool reversed = false;
+    for (auto _ : state) {
+        for (size_t i = 0; i < builds.size(); ++i)
+            builds[reversed ? builds.size() - 1 - i : i].Run(input, output);
+        reversed = !reversed;
+    }
+    const double audio =
+        static_cast<double>(state.iterations()) * ((4800 + block - 1) / block * block) / kRate;
+    state.counters["x_realtime"] = audio / builds[0].seconds;
+    if (builds.size() > 1) state.counters["baseline_x_realtime"] = audio / builds[1].seconds;
+}
+
 // Timed in CPU time: the machine may be shared.
 BENCHMARK(Float32Music)->MinTime(2);
 BENCHMARK(Float32Silence)->MinTime(2);
 BENCHMARK(Float64Music)->MinTime(2);
 BENCHMARK(Float64Silence)->MinTime(2);
+BENCHMARK(HostBlocks)->Arg(16)->Arg(32)->Arg(64)->Arg(128)->Arg(512)->Arg(4096)->MinTime(4);
 
 } // namespace
 

@@ -63,6 +63,14 @@ bool Lv2Port::has(std::string_view property) const {
 Lv2Plugin::Lv2Plugin(const std::filesystem::path& bundle, const std::string& uri, Lv2Options options)
     : urids_(std::make_unique<UridMap>()) {
     world_ = lilv_world_new();
+    // A failure frees the world once the nodes made from it are freed (they are declared after this).
+    struct WorldOnFailure {
+        LilvWorld* world;
+        bool built = false;
+        ~WorldOnFailure() {
+            if (!built) lilv_world_free(world);
+        }
+    } worldOnFailure{world_};
     const std::string folder = std::filesystem::absolute(bundle).string() + "/";
     {
         Node bundleUri(lilv_new_file_uri(world_, nullptr, folder.c_str()));
@@ -71,7 +79,6 @@ Lv2Plugin::Lv2Plugin(const std::filesystem::path& bundle, const std::string& uri
     Node pluginUri(lilv_new_uri(world_, uri.c_str()));
     plugin_ = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world_), pluginUri);
     if (!plugin_) {
-        lilv_world_free(world_);
         throw Lv2Error("no plug-in " + uri + " in " + folder);
     }
 
@@ -138,10 +145,8 @@ Lv2Plugin::Lv2Plugin(const std::filesystem::path& bundle, const std::string& uri
     if (options.nominalBlockLength || options.maxBlockLength) features.push_back(&optionsFeature);
     features.push_back(nullptr);
     instance_ = lilv_plugin_instantiate(plugin_, options.sampleRate, features.data());
-    if (!instance_) {
-        lilv_world_free(world_);
-        throw Lv2Error("instantiating " + uri + " failed");
-    }
+    if (!instance_) throw Lv2Error("instantiating " + uri + " failed");
+    worldOnFailure.built = true;
     for (const Lv2Port& port : ports_)
         if (port.control) lilv_instance_connect_port(instance_, port.index, &controls_[port.index]);
 }

@@ -10,6 +10,9 @@ namespace {
 constexpr double kNotifyInterval = 0.25;
 // The slow stage's target is raised by at most this factor (+2 dB) when much of the programme is gated.
 constexpr double kMaxCompensation = 1.2589;
+// What the block section reads of the host's time information.
+constexpr int32_t kTimeFilter =
+    kHostTempoValid | kHostTimeSigValid | kHostTransportPlaying | kHostTransportRecording | kHostPpqPosValid;
 
 } // namespace
 
@@ -37,16 +40,23 @@ void TParvexEffect::DoBlock() {
         HostSetLatency(Host, ToIndex(latencyNow));
     }
 
-    // Host values.
-    double freshTempo = tempo.fresh, numerator = timeSigNumerator.fresh,
-           denominator = timeSigDenominator.fresh;
-    HostTempoAndSignature(Host, &freshTempo, &numerator, &denominator);
-    tempo.fresh = freshTempo;
-    timeSigNumerator.fresh = numerator;
-    timeSigDenominator.fresh = denominator;
-    playState = HostIsPlaying(Host) + (IsOne(HostIsRecording(Host)) ? 4 : 0);
-    beatPosition = HostPosition(Host);
+    // Host values: tempo, signature, transport and position are fields of one record, so one query asks
+    // for all of them. Without time information the tempo and signature keep their last values.
+    THostTime time;
+    if (HostTime(Host, kTimeFilter, time)) {
+        tempo.fresh = time.tempo;
+        timeSigNumerator.fresh = time.timeSigNumerator;
+        timeSigDenominator.fresh = time.timeSigDenominator;
+        playState =
+            ((time.flags & kHostTransportPlaying) ? 1 : 0) + ((time.flags & kHostTransportRecording) ? 4 : 0);
+        beatPosition = time.ppqPos;
+    } else {
+        playState = 0;
+        beatPosition = 0;
+    }
     RefreshHostValues();
+    // At a rate it does not work at the leveler passes audio through, and nothing here may move a setting.
+    if (!LevelsAt(sampleRate.working)) return;
 
     // Start-up after DoInit: detectors at the target, stages neutral, gate open.
     if (IsZero(started)) {
@@ -55,7 +65,7 @@ void TParvexEffect::DoBlock() {
         inputMeter.power.meanSquare = Both(halfTarget);
         fast.gain = medium.gain = slow.gain = 1.0;
         // A block longer than a second would leave no whole block per second.
-        blocksPerSecond = std::floor(sampleRate.fresh / blockSize.fresh);
+        blocksPerSecond = std::floor(sampleRate.fresh / BlockFrames);
         if (!(blocksPerSecond >= 1)) blocksPerSecond = 1;
         trimWindow = 2 * blocksPerSecond;
         compSmoothing = 1 / (blocksPerSecond * 2.9);

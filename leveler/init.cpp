@@ -93,7 +93,8 @@ void TParvexEffect::DoInit() {
     const double slowStart = kMemoryBase + fastLength + mediumLength;
 
     latency = (fastLength + mediumLength + slowLength) / 2 - 3;
-    reportedLatency = latency.Load();
+    // Outside the rates it works at the leveler passes audio through: no delay to report.
+    reportedLatency = LevelsAt(fs) ? latency.Load() : 0.0;
     peakReleaseCoef = std::exp(-1 / (0.1 * fs));
 
     DesignHighPass(weighting.highPass, fs);
@@ -108,9 +109,47 @@ void TParvexEffect::DoInit() {
     started = 0;
     BuildLabelId = kBuildLabel;
 
-    PrepareDelayPages(WholeCells(kMemoryBase), WholeCells(slowStart + slowLength));
+    // Only a rate it works at runs audio through the delay lines.
+    if (LevelsAt(fs)) PrepareDelayPages(WholeCells(kMemoryBase), WholeCells(slowStart + slowLength));
     // Hosts read the initial delay right after resume, before any block could report it.
     HostSetLatency(Host, ToIndex(reportedLatency));
+}
+
+// Hosts suspend and resume on transport stops, bypass, offline renders and rate changes: what comes after a
+// resume must not hear what came before it. A resumed leveler sounds like a freshly opened one with the same
+// settings.
+void TParvexEffect::DoResume() {
+    TParvex::DoResume();
+    ClearSignalHistory();
+}
+
+// The delay lines' cells and every filter, detector, gain, gate and meter value the audio has set, as the
+// reset leaves them; the settings, the automatic controls' moves among them, stay.
+void TParvexEffect::ClearSignalHistory() {
+    ClearPages();
+    for (Stage* stage : {&fast, &medium, &slow}) {
+        stage->filter = {};
+        stage->power = {};
+        stage->peakHold = stage->envelope = 0;
+        stage->gain = 0;
+        stage->delay.position = 0;
+    }
+    for (LoudnessMeter* meter : {&inputMeter, &outputMeter}) {
+        meter->filter = {};
+        meter->power = {};
+    }
+    displayPower = 0;
+    noiseOffset = 0;
+    noise = {};
+    phase = 0;
+    halfRateTick = quarterRateTick = false;
+    highPass = {};
+    peakNow = peakEnvelope = 0;
+    gateLevel = 0;
+    gateOpen = gateStep = 0;
+    outputGain = 0;
+    inputLoudnessPower = 0;
+    outputPowerLeft = outputPowerRight = 0;
 }
 
 void TParvexEffect::PrepareDelayPages(int64_t firstCell, int64_t endCell) {

@@ -80,6 +80,8 @@ public:
 
     void DoReset() override;
     void DoInit() override;
+    // Initialises for the host's rate and block length, then clears what the audio left behind.
+    void DoResume() override;
     void DoSlider() override;
     void DoBlock() override;
     void DoSample() override;
@@ -112,6 +114,7 @@ public:
 private:
     void RegisterTables();
     void PrepareDelayPages(int64_t firstCell, int64_t endCell);
+    void ClearSignalHistory();
     void RefreshHostValues();
     double TrimIndicator() const;
     void SetFloor(double trimDecibels, double floorDecibels);

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <numeric>
 #include <string_view>
 
 namespace leveler {
@@ -31,6 +32,15 @@ struct ParameterRow {
     constexpr double Lowest() const { return std::min(registered.minimum, panel.minimum); }
     constexpr double Highest() const { return std::max(registered.maximum, panel.maximum); }
     constexpr double Limited(double value) const { return std::clamp(value, Lowest(), Highest()); }
+    // The step that every value the host and the panel set lies on: the host's, or a finer one where the
+    // panel's slider moves in steps the host's do not divide (the target's half LUFS). A format that declares
+    // its controls' steps declares this one, so that what the panel writes is a declared value.
+    constexpr double CommonStep() const {
+        constexpr double kThousandths = 1000;
+        const auto host = static_cast<long long>(registered.step * kThousandths + 0.5);
+        const auto slider = static_cast<long long>(panel.step * kThousandths + 0.5);
+        return static_cast<double>(std::gcd(host, slider)) / kThousandths;
+    }
 };
 
 inline constexpr ValueRange kSwitch{0, 1, 1};

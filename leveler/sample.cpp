@@ -91,7 +91,7 @@ inline void TParvexEffect::RunInput(const double* left, const double* right, Run
         highPassOn ? highPassDesign.For(shape, sampleRate.working) : StereoCoefficients{};
     const double trim = inputTrimGain, releaseCoef = peakReleaseCoef;
     const double closedUpTo = gateClosedUpTo, floor = floorAmplitude, gateRelease = gateReleaseCoef;
-    const double openingSamples = latency >= 1 ? latency.Load() : 1.0;
+    const double openingSamples = latency;
     const double openThreshold = gateOpenThreshold, outputTrim = outputTrimGain;
     const double meterCoefficient = inputMeter.smoothCoef;
     // The recursive values live in registers for the run.
@@ -121,7 +121,7 @@ inline void TParvexEffect::RunInput(const double* left, const double* right, Run
         peakEnvelope = std::max(peakNow, releaseCoef * peakEnvelope);
 
         // Gate: closes exponentially at the "Gate Speed" while the peak stays at or below the floor,
-        // reopens in a straight line over the look-ahead time (at least one sample).
+        // reopens in a straight line over the look-ahead time.
         const bool belowFloor = !std::isnan(closedUpTo) ? peakEnvelope <= closedUpTo
                                                         : IsZero(std::max(peakEnvelope, floor) / floor - 1);
         if (belowFloor) {
@@ -329,8 +329,9 @@ void TParvexEffect::Use(InstructionSet set) {
 
 void TParvexEffect::DoSamples(double* left, double* right, int32_t frames) {
     RefreshHostValues();
-    // Before the first resume nothing is designed for any rate (gains would run away): audio passes as is.
-    if (!(sampleRate.working > 0)) return;
+    // Before the first resume nothing is designed for any rate, and outside the rates the leveler works at
+    // the filters and delay lines would run away: audio passes as is.
+    if (!LevelsAt(sampleRate.working)) return;
 #if defined(__x86_64__)
     switch (instructionSet.load(std::memory_order_relaxed)) {
     case InstructionSet::kX86_64_V4:

@@ -22,6 +22,15 @@ inline double FiniteOrZero(double value) {
     return std::isfinite(value) ? value : 0;
 }
 
+// The sample rates the leveler works at, those hosts run at (8 kHz to 768 kHz). Below them the look-ahead
+// shrinks to nothing and the filters' corners fold onto the rate; zero, negative and non-numeric rates mean
+// nothing. Outside them the audio passes through unchanged with no latency.
+inline constexpr double kLowestRate = 8000;
+inline constexpr double kHighestRate = 768000;
+inline bool LevelsAt(double sampleRate) {
+    return sampleRate >= kLowestRate && sampleRate <= kHighestRate;
+}
+
 // The left and the right channel in the two lanes of one SSE2 register. Both channels run the same steps in
 // the same order, and each lane rounds exactly as the same expression on one double would.
 using Stereo = double __attribute__((vector_size(16)));

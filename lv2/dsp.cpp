@@ -24,9 +24,9 @@ constexpr int32_t kControlCount = leveler::kParameterCount;
 constexpr int32_t kReadingCount = leveler::kReadingCount;
 static_assert(kControlCount <= format::TControlInputs::kMaxControls);
 
-// A host that states no block length is taken to run blocks of one frame, as lv2apply does: the automatic
-// controls count blocks, and a count too high for the blocks actually run would make them race.
-constexpr int32_t kUnstatedBlockLength = 1;
+// The block section's cadence when the host states no block length (lv2apply, which runs one frame at a
+// time, states none): the length a VST host's wrapper starts with, so that both formats level alike.
+constexpr int32_t kUnstatedBlockLength = CParvexSamples::kDefaultBlockFrames;
 
 struct StateKeys {
     LV2_URID chunk = 0, controls = 0, chunkType = 0;

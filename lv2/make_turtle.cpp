@@ -136,7 +136,7 @@ std::string PluginDescription(int minor, int micro) {
     }
     for (const leveler::ParameterRow& row : leveler::kParameters) {
         WriteControl(out, {index++, row.symbol, row.name, row.unit, false, row.toggle, row.registered.minimum,
-                           row.registered.maximum, row.registered.step, &row.defaultValue});
+                           row.registered.maximum, row.CommonStep(), &row.defaultValue});
         out << " ,\n";
     }
     for (const leveler::ReadingRow& row : leveler::kReadings) {

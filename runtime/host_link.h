@@ -83,6 +83,9 @@ double HostIsPlaying(THostLink* host);
 double HostPosition(THostLink* host);
 // Writes into each place given; answers 1, or 0 with nothing written when the host has no time information.
 double HostTempoAndSignature(THostLink* host, double* tempo, double* numerator, double* denominator);
+// The whole time record from one host call, asked with `filter`, for a caller that reads several of its
+// fields; false when the host has none.
+bool HostTime(THostLink* host, int32_t filter, THostTime& time);
 bool HostUpdateDisplay(THostLink* host);
 double HostSetLatency(THostLink* host, int32_t samples);
 void HostBeginEdit(THostLink* host, int32_t index);

@@ -45,6 +45,10 @@ double HostTempoAndSignature(THostLink* host, double* tempo, double* numerator, 
     return 1;
 }
 
+bool HostTime(THostLink* host, int32_t filter, THostTime& time) {
+    return TimeOf(host, filter, time);
+}
+
 bool HostUpdateDisplay(THostLink* host) {
     return host && host->UpdateDisplay();
 }

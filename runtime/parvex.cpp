@@ -2,6 +2,7 @@
 
 #include "runtime/fft.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -26,6 +27,10 @@ double* CParvexMemory::FindPage(int32_t index) const {
     return found == Pages.end() ? nullptr : found->second.get();
 }
 
+void CParvexMemory::ClearPages() {
+    for (auto& [number, page] : Pages) std::fill_n(page.get(), kPageSize, 0.0);
+}
+
 TParvex::TParvex() {
     fft::BuildTables();
     ResetRuntime();
@@ -44,6 +49,8 @@ void TParvex::DoReset() {
 }
 
 void TParvex::DoResume() {
+    BlockFrames = BlockFramesFor(HostBlockSize(Host));
+    FramesIntoBlock = 0;
     DoInit();
     DoSlider();
 }

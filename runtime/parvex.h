@@ -31,6 +31,8 @@ public:
     double& MemoryAt(int32_t index);
     // The page holding the index if it exists; never allocates.
     double* FindPage(int32_t index) const;
+    // Zeroes every page and keeps it, so that the cells stay where the audio thread finds them.
+    void ClearPages();
 
 protected:
     ~CParvexMemory() = default;
@@ -60,7 +62,22 @@ protected:
 class CParvexSamples : public CParvexSliders {
 public:
     static constexpr int kSlotCount = 64;
+    // The block length taken when the host announces none that can be used (a VST host's wrapper starts
+    // with it too).
+    static constexpr int32_t kDefaultBlockFrames = 1024;
     double SampleSlots[kSlotCount] = {};
+
+    // The block section runs once every BlockFrames frames counted from the last resume, however the host
+    // slices the audio into calls: a call may begin or end inside a block, and the effect's sense of time
+    // stays the same. FramesIntoBlock counts the frames of the current block processed so far. Both are
+    // set at resume; the audio thread advances the count.
+    Shared<int32_t> BlockFrames{kDefaultBlockFrames};
+    Shared<int32_t> FramesIntoBlock{0};
+    // The cadence for an announced block length: the length itself when it is at least one frame.
+    static int32_t BlockFramesFor(double announced) {
+        return announced >= 1 && announced <= 2147483647.0 ? static_cast<int32_t>(announced)
+                                                           : kDefaultBlockFrames;
+    }
 
     virtual void DoBlock() {}
     virtual void DoSample() {}

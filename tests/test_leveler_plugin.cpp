@@ -62,6 +62,17 @@ TEST(LevelerPlugin, InitialDelayIsKnownRightAfterResume) {
     EXPECT_EQ(plugin->initialDelay(), 10077);
 }
 
+// The block section's host queries cost a host call each: one time query per block, whatever the slicing.
+TEST(LevelerPlugin, AsksTheHostForTheTimeOncePerBlock) {
+    auto plugin = Resumed(48000);
+    plugin->calls().clear();
+    const Stereo<float> fourBlocks{std::vector<float>(4 * 512, 0.1f), std::vector<float>(4 * 512, 0.1f)};
+    Process(*plugin, fourBlocks, false);
+    EXPECT_EQ(plugin->calls().count(vst2::audioMasterGetTime), 4u);
+    Process(*plugin, fourBlocks, false, 1);
+    EXPECT_EQ(plugin->calls().count(vst2::audioMasterGetTime), 8u);
+}
+
 TEST(LevelerPlugin, ImpulseComesOutAfterTheReportedDelay) {
     auto plugin = Resumed(48000);
     const size_t impulse = 10000;

@@ -1,6 +1,7 @@
 // The LV2 bundle as LV2 hosts meet it: Debian's validator on its Turtle, our lilv host for its ports and its
 // sound against the VST's through our VST host, its state in a session, and lv2apply against the renderer.
 #include "leveler/readings.h"
+#include "runtime/parvex.h"
 #include "testkit/lv2_pair.h"
 
 #include <gtest/gtest.h>
@@ -118,14 +119,27 @@ TEST(Lv2Bundle, PortsAreTheVstParametersReadingsAndLatency) {
             EXPECT_TRUE(port.symbol.starts_with("automatic_"));
             continue;
         }
-        // Walk the VST's normalised range finely: the distinct values it takes are the LV2 steps.
-        std::vector<std::string> distinct;
+        // The declared steps hold every value a host sets (walking the VST's normalised range finely) and
+        // every value the panel's slider writes within the port's range (the target's half LUFS).
+        ASSERT_GT(port.rangeSteps, 1);
+        const double step = (double(port.maximum) - port.minimum) / (port.rangeSteps - 1);
+        const bool whole = port.has("http://lv2plug.in/ns/lv2core#integer");
+        auto declared = [&](double value) {
+            const double steps = (value - port.minimum) / step;
+            return std::abs(steps - std::round(steps)) < 1e-6 && (!whole || value == std::floor(value));
+        };
         for (int k = 0; k <= 4000; ++k) {
             vst.setParameter(index, static_cast<float>(k) / 4000.0f);
-            const std::string text = vst.parameterDisplay(index);
-            if (distinct.empty() || distinct.back() != text) distinct.push_back(text);
+            EXPECT_TRUE(declared(std::stod(vst.parameterDisplay(index)))) << vst.parameterDisplay(index);
         }
-        EXPECT_EQ(port.rangeSteps, static_cast<int>(distinct.size()));
+        const leveler::ValueRange& panel = leveler::kParameters[index].panel;
+        const auto panelSteps = static_cast<int>(std::round((panel.maximum - panel.minimum) / panel.step));
+        for (int k = 0; k <= panelSteps; ++k) {
+            const double value = panel.minimum + k * panel.step;
+            if (value >= port.minimum && value <= port.maximum) {
+                EXPECT_TRUE(declared(value)) << value;
+            }
+        }
     }
     EXPECT_EQ(ports[4].unit, units + "db");
     EXPECT_EQ(lv2.port("target_lufs").unit, "urn:quellory:vandrel2#lufs");
@@ -198,9 +212,9 @@ TEST(Lv2Plugin, AutomaticTrimDriftsIsReportedAndComesBackWithTheSession) {
     EXPECT_EQ(after.lv2->control("current_input_trim"), 5.0f);
 }
 
-// lv2apply, which gives a plug-in no features and runs it one frame at a time, against the renderer with
-// blocks of one frame, no latency compensation and no ceiling, on a quiet programme the automatic trim
-// works on, with the target set through the control.
+// lv2apply, which gives a plug-in no features (so no block length) and runs it one frame at a time, against
+// the renderer with whole blocks of the length the plug-in then takes, no latency compensation and no
+// ceiling, on a quiet programme the automatic trim works on, with the target set through the control.
 TEST(Lv2Plugin, Lv2applyRendersWhatTheRendererRendersThroughTheVst) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "lv2apply cannot load a module built with a sanitizer";
@@ -231,7 +245,8 @@ TEST(Lv2Plugin, Lv2applyRendersWhatTheRendererRendersThroughTheVst) {
     ASSERT_EQ(std::system(lv2apply.c_str()), 0) << ReadFile(temp / "lv2apply.txt");
     const std::string render = std::string(VANDREL_RENDER_PATH) + " " + (temp / "in.wav").string() + " " +
                                (temp / "vst.wav").string() + " --plugin " + VANDREL_PLUGIN_PATH +
-                               " --block 1 --no-latency-compensation --no-ceiling --sample-format float" +
+                               " --block " + std::to_string(CParvexSamples::kDefaultBlockFrames) +
+                               " --no-latency-compensation --no-ceiling --sample-format float" +
                                " --target -18 --quiet";
     ASSERT_EQ(std::system(render.c_str()), 0);
 

@@ -223,27 +223,44 @@ TEST_F(ShellTest, ProgramNameIsReplacedWholeAndBounded) {
     EXPECT_STREQ(indexed, "same");
 }
 
-TEST_F(ShellTest, ProcessingRunsBlockOnceAndSamplesInOrder) {
-    std::vector<float> left(512), right(512), outLeft(512), outRight(512);
-    for (int i = 0; i < 512; ++i) {
+// The block section runs once every announced block length of frames, counted from the resume across the
+// host's calls, before the first frame of each block: a call may begin or end inside a block, and a call of
+// no frames runs nothing.
+TEST_F(ShellTest, BlockSectionRunsOncePerAnnouncedBlockWhereverCallsEndAndSamplesRunInOrder) {
+    Dispatch(vst2::effSetBlockSize, 0, 512);
+    Dispatch(vst2::effMainsChanged, 0, 1);
+    std::vector<float> left(600), right(600), outLeft(600), outRight(600);
+    for (int i = 0; i < 600; ++i) {
         left[i] = float(i) * 0.001f - 0.2f;
         right[i] = -left[i] * 0.37f;
     }
     float* in[] = {left.data(), right.data()};
     float* out[] = {outLeft.data(), outRight.data()};
-    record->processReplacing(record, in, out, 0);
-    EXPECT_EQ(effect->blocks, 1);
-    EXPECT_EQ(effect->samples, 0);
-    record->processReplacing(record, in, out, -5);
-    EXPECT_EQ(effect->blocks, 2);
-    EXPECT_EQ(effect->samples, 0);
-
-    record->processReplacing(record, in, out, 512);
-    EXPECT_EQ(effect->blocks, 3);
-    EXPECT_EQ(effect->samples, 512);
-    EXPECT_EQ(outLeft, left);
-    EXPECT_EQ(outRight, right);
+    auto process = [&](int32_t frames) {
+        record->processReplacing(record, in, out, frames);
+        return std::pair{effect->blocks, effect->samples};
+    };
+    EXPECT_EQ(process(0), std::pair(0, 0));
+    EXPECT_EQ(process(-5), std::pair(0, 0));
+    EXPECT_EQ(process(512), std::pair(1, 512));
+    EXPECT_TRUE(std::equal(left.begin(), left.begin() + 512, outLeft.begin()));
+    EXPECT_TRUE(std::equal(right.begin(), right.begin() + 512, outRight.begin()));
     for (int i = 0; i < 512; ++i) EXPECT_EQ(effect->order[i], double(left[i]));
+    // One block in three calls, then a call across the next block's end.
+    EXPECT_EQ(process(1), std::pair(2, 513));
+    EXPECT_EQ(process(0), std::pair(2, 513));
+    EXPECT_EQ(process(511), std::pair(2, 1024));
+    EXPECT_EQ(process(600), std::pair(4, 1624));
+    EXPECT_EQ(effect->order[1024 + 511], double(left[511]));
+    EXPECT_EQ(effect->order[1024 + 512], double(left[512]));
+    // A resume starts a block afresh, and the block length it finds.
+    Dispatch(vst2::effMainsChanged, 0, 0);
+    Dispatch(vst2::effSetBlockSize, 0, 64);
+    Dispatch(vst2::effMainsChanged, 0, 1);
+    EXPECT_EQ(process(1), std::pair(5, 1625));
+    EXPECT_EQ(process(127), std::pair(6, 1752));
+    left.resize(512);
+    right.resize(512);
 
     std::vector<float> inPlaceLeft = left, inPlaceRight = right;
     float* same[] = {inPlaceLeft.data(), inPlaceRight.data()};

@@ -4,6 +4,7 @@
 // must match the Cairo panel region by region; a drag with the mouse must move a slider. The DLL must unload
 // without a trace, import only what it uses, work from a folder of any name and log where users may write.
 #include "render/audio_file.h"
+#include "testkit/host_habits.h"
 #include "testkit/panel.h"
 #include "tests/windows/probe.h"
 
@@ -220,6 +221,18 @@ TEST(Windows, TheBundledProgrammeComesOutBitForBitAsOnLinux) {
             << width << ": first different byte at " << (mismatch.first - windows.begin()) << " of "
             << windows.size();
     }
+}
+
+// Real hosts' habits (sliced blocks, suspend and resume, odd sample rates) give the DLL's host the lines
+// that the Linux module gives, each check passed.
+TEST(Windows, TheDllGoesThroughTheHostHabitsAsTheLinuxModuleDoes) {
+    Scratch scratch;
+    ASSERT_EQ(RunWindowsHost({"habits", WindowsPath(kWindowsBuild / "vandrel2.dll"),
+                              WindowsPath(scratch.path / "habits.txt")}),
+              0);
+    const std::vector<std::string> linux = habits::All(habits::VstFactory(VANDREL_PLUGIN_PATH));
+    EXPECT_EQ(Lines(scratch.path / "habits.txt"), linux);
+    for (const std::string& line : linux) EXPECT_TRUE(line.ends_with(" ok")) << line;
 }
 
 TEST(WindowsEditor, ThePanelUnderWineLooksLikeTheHeadlessPanelAndTakesADrag) {

@@ -3,9 +3,11 @@
 //   vandrel2-winhost programme <dll> <input.f32> <rate> <output.f32> <output.f64>
 //   vandrel2-winhost editor <dll> <pixels.rgba> <report.txt>
 //   vandrel2-winhost cycles <dll> <count> <report.txt>
+//   vandrel2-winhost habits <dll> <report.txt>
 // Exit status 0 when the command ran, 1 when it could not (the reason on standard error). The arguments are
 // read wide, so paths outside the system's code page arrive whole.
 #include "hosting/plugin.h"
+#include "testkit/host_habits.h"
 #include "tests/windows/probe.h"
 
 #include <windows.h>
@@ -208,11 +210,14 @@ int wmain(int argc, wchar_t** argv) {
             return probe::ProcessProgramme(args[1], args[2], std::stod(args[3]), args[4], args[5]) ? 0 : 1;
         if (args.size() == 4 && args[0] == L"editor") return Editor(args[1], args[2], args[3]);
         if (args.size() == 4 && args[0] == L"cycles") return Cycles(args[1], std::stoi(args[2]), args[3]);
+        if (args.size() == 3 && args[0] == L"habits")
+            return WriteLines(args[2], habits::All(habits::VstFactory(args[1]))) ? 0 : 1;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;
     }
     std::fprintf(stderr, "usage: describe <dll> <report> | programme <dll> <in> <rate> <out32> <out64> | "
-                         "editor <dll> <pixels> <report> | cycles <dll> <count> <report>\n");
+                         "editor <dll> <pixels> <report> | cycles <dll> <count> <report> | "
+                         "habits <dll> <report>\n");
     return 1;
 }
