@@ -12,7 +12,6 @@
 
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -29,18 +28,20 @@ bool WriteLines(const fs::path& path, const std::vector<std::string>& lines) {
     return out.good();
 }
 
-// Delivers the window messages and the editor's idle, as a host's loop does, for `milliseconds`.
-void Pump(hosting::Plugin& plugin, int milliseconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    do {
+// Delivers the window messages and the editor's idle, as a host's loop does, `frames` times, each followed by
+// a paint of the whole editor, as when a window manager uncovers it: a frame is drawn whatever the frame
+// timer says, and the panel sees what the messages did.
+void Frames(hosting::Plugin& plugin, HWND editor, int frames) {
+    for (int i = 0; i < frames; ++i) {
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
         plugin.editorIdle();
-        Sleep(5);
-    } while (std::chrono::steady_clock::now() < end);
+        InvalidateRect(editor, nullptr, FALSE);
+        UpdateWindow(editor);
+    }
 }
 
 // The editor's window as the screen shows it, top row first, 4 bytes (red, green, blue, 255) a pixel.
@@ -104,7 +105,7 @@ int Editor(const fs::path& module, const fs::path& pixelsPath, const fs::path& r
     RECT client{};
     GetClientRect(editor, &client);
     report.push_back("editor window " + std::to_string(client.right) + " x " + std::to_string(client.bottom));
-    Pump(plugin, 400);
+    Frames(plugin, editor, 4);
     const std::vector<unsigned char> pixels = Grab(editor, 450, 620);
     std::ofstream(pixelsPath, std::ios::binary)
         .write(reinterpret_cast<const char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
@@ -112,7 +113,7 @@ int Editor(const fs::path& module, const fs::path& pixelsPath, const fs::path& r
     // The pointer as a user drives it: each step is delivered, then frames are drawn.
     auto post = [&](UINT message, WPARAM keys, int x, int y) {
         PostMessageW(editor, message, keys, MAKELPARAM(static_cast<short>(x), static_cast<short>(y)));
-        Pump(plugin, 80);
+        Frames(plugin, editor, 2);
     };
     auto state = [&](const char* step) {
         report.push_back(std::string(step) + " target '" + plugin.parameterDisplay(1) + "' captured " +
