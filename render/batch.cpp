@@ -278,7 +278,7 @@ BatchOutcome runBatch(const BatchOptions& options, const std::vector<BatchItem>&
             const RenderResult result = render::renderFile(render, stop);
             std::string report = jsonReport(render, result);
             if (options.jsonEach) writeTextFile(item.output.string() + ".json", report);
-            const auto warnings = warningsFor(result);
+            const auto warnings = warningsFor(render, result);
             warned = warned || !warnings.empty();
             const double audio = result.sampleRate > 0 ? double(result.frames) / result.sampleRate : 0.0;
             records[index] = record(item, "done", "", result.seconds, JsonValue::parse(report).text());

@@ -3,6 +3,7 @@
 #include "hosting/editor_window.h"
 #include "hosting/parameters.h"
 #include "mastering/quantizer.h"
+#include "mastering/sample_guard.h"
 #include "mastering/true_peak.h"
 #include "render/audio_file.h"
 #include "render/progress.h"
@@ -131,12 +132,13 @@ private:
 // runs beside the plug-in; or on the render's thread, when every core has a render of its own.
 class MeterThread {
 public:
-    MeterThread(int channels, int sampleRate, bool threaded)
-        : meter_(channels, sampleRate), thread_(
-                                            [this, channels](const std::vector<float>& chunk) {
-                                                meter_.add(chunk.data(), int64_t(chunk.size()) / channels);
-                                            },
-                                            threaded) {}
+    MeterThread(int channels, int sampleRate, mastering::MonoCount mono, bool threaded)
+        : meter_(channels, sampleRate, mono),
+          thread_(
+              [this, channels](const std::vector<float>& chunk) {
+                  meter_.add(chunk.data(), int64_t(chunk.size()) / channels);
+              },
+              threaded) {}
 
     void push(std::vector<float>& interleaved) { thread_.push(interleaved); }
     void finish() { thread_.finish(); }
@@ -221,16 +223,51 @@ struct RenderDone {
     int64_t frames;  // read from the input
 };
 
+// A parameter's number, as its display shows it, followed through a render: each change with the input
+// frame at which the plug-in had made it.
+class ParameterTrace {
+public:
+    ParameterTrace(hosting::Plugin& plugin, const std::string& name) : plugin_(plugin) {
+        try {
+            index_ = hosting::findParameter(plugin, name);
+        } catch (const hosting::ParameterError&) {
+        }
+    }
+
+    void look(int64_t frame) {
+        if (index_ < 0) return;
+        const auto number = hosting::parseDisplayNumber(plugin_.parameterDisplay(index_));
+        if (number && (changes_.empty() || changes_.back().second != number->value))
+            changes_.emplace_back(frame, number->value);
+    }
+
+    const std::vector<std::pair<int64_t, double>>& changes() const { return changes_; }
+
+private:
+    hosting::Plugin& plugin_;
+    int32_t index_ = -1;
+    std::vector<std::pair<int64_t, double>> changes_;
+};
+
+// What a render does besides playing the plug-in: samples that are not numbers kept from it and from the
+// output, a static gain before the ceiling, and the plug-in's noise floor followed.
+struct RenderGuards {
+    mastering::NonFiniteSamples input, plugin;
+    double gain = 1.0;
+    ParameterTrace* noiseFloor = nullptr;
+};
+
 // One render, for either sample width.
 template <typename Sample> class Renderer {
 public:
     Renderer(const RenderOptions& options, AudioReader& reader, hosting::Plugin& plugin, AudioWriter& writer,
              mastering::PcmQuantizer* quantizer, mastering::TruePeakLimiter* ceiling, MeterThread* inputMeter,
              MeterThread& outputMeter, ProgressBar& progress, const std::atomic<bool>& stop,
-             hosting::EditorWindow* window)
+             hosting::EditorWindow* window, RenderGuards& guards)
         : options_(options), reader_(reader), plugin_(plugin), ceiling_(ceiling), inputMeter_(inputMeter),
-          progress_(progress), stop_(stop), window_(window), fileChannels_(reader.channels()),
-          block_(options.setup.block), output_(writer, quantizer, outputMeter, fileChannels_),
+          progress_(progress), stop_(stop), window_(window), guards_(guards),
+          fileChannels_(reader.channels()), block_(options.setup.block),
+          output_(writer, quantizer, outputMeter, fileChannels_),
           writing_([this](const std::vector<Sample>& chunk) { output_.consume(chunk); }, !options.oneThread) {
         fileIn_.resize(size_t(block_ * fileChannels_));
         readAhead_.resize(kChunkFrames * size_t(fileChannels_));
@@ -253,6 +290,7 @@ public:
             plugin_.setTimeInfo(timeAt(processed, rate));
             process();
             processed += block_;
+            if (guards_.noiseFloor) guards_.noiseFloor->look(processed);
             // Effects with look-ahead report their delay when they know the sample rate, some not
             // before their first block: it is read after that. The ceiling's own look-ahead is always
             // made up for.
@@ -262,6 +300,9 @@ public:
                        (ceiling_ ? ceiling_->latency() : 0);
             }
             collectOutput();
+            guards_.plugin.clean(fileOut_.data(), fileOut_.size());
+            if (guards_.gain != 1.0)
+                for (Sample& sample : fileOut_) sample *= Sample(guards_.gain);
             if (ceiling_) ceiling_->process(fileOut_.data(), block_);
             const int64_t skipped = std::min<int64_t>(skip, block_);
             skip -= skipped;
@@ -303,6 +344,7 @@ private:
         while (got < block_) {
             if (readAheadAt_ == readAheadFrames_) {
                 readAheadFrames_ = reader_.read(readAhead_.data(), int64_t(kChunkFrames));
+                guards_.input.clean(readAhead_.data(), size_t(readAheadFrames_ * fileChannels_));
                 readAheadAt_ = 0;
                 if (readAheadFrames_ == 0) break;
             }
@@ -372,6 +414,7 @@ private:
     ProgressBar& progress_;
     const std::atomic<bool>& stop_;
     hosting::EditorWindow* window_;
+    RenderGuards& guards_;
     const int fileChannels_;
     const int32_t block_;
     std::vector<Sample> fileIn_, fileOut_;
@@ -417,12 +460,14 @@ std::vector<std::string> configurePlugin(hosting::Plugin& plugin, const PluginSe
             throw FileError(setup.plugin, error.what());
         }
     }
-    if (setup.saveState) {
-        const auto bytes = plugin.chunk();
-        if (bytes.empty()) throw FileError(*setup.saveState, "the plug-in has no state to save");
-        writeTextFile(*setup.saveState, std::string(bytes.begin(), bytes.end()));
-    }
+    if (setup.saveState) saveState(plugin, *setup.saveState);
     return notes;
+}
+
+void saveState(hosting::Plugin& plugin, const std::filesystem::path& path) {
+    const auto bytes = plugin.chunk();
+    if (bytes.empty()) throw FileError(path, "the plug-in has no state to save");
+    writeTextFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
 namespace {
@@ -530,7 +575,70 @@ void writeTextFile(const std::filesystem::path& path, const std::string& text) {
     file.commit();
 }
 
-RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& stop) {
+namespace {
+
+// A stereo effect fed a mono file's channel on both inputs hears it 3 dB louder than BS.1770 counts one
+// channel: its target goes up by as much (in its own steps), so that the file reads the target. Answers
+// the target set, or nothing when the plug-in has none or cannot go that high.
+std::optional<double> raiseTargetForMono(hosting::Plugin& plugin, double target,
+                                         std::vector<std::string>& notes) {
+    const double raised = std::round(target + kDualMonoDb);
+    char value[32];
+    std::snprintf(value, sizeof value, "%g", raised);
+    try {
+        hosting::setParameterValue(plugin, hosting::findParameter(plugin, kTargetParameter), value);
+        return displayedValue(plugin, kTargetParameter);
+    } catch (const hosting::ParameterError&) {
+        notes.push_back("the plug-in's target cannot be raised to " + std::string(value) +
+                        " LUFS for a mono file counted once; it reads about 3 LU under the target");
+        return std::nullopt;
+    }
+}
+
+// The plug-in's own Output Trim takes a loudness correction where it reaches, in its own steps, so that a
+// host reproduces the result with that setting; what lies beyond its range goes to a gain before the
+// ceiling. Vandrel 2's trim is a plain gain after the leveler; another plug-in's is not known to be.
+LoudnessCorrection correctLoudness(hosting::Plugin& plugin, double correctionDb) {
+    LoudnessCorrection correction;
+    correction.gainDb = correctionDb;
+    if (plugin.uniqueId() != kVandrelId) return correction;
+    try {
+        const int32_t index = hosting::findParameter(plugin, kOutputTrimParameter);
+        const auto listing = hosting::describeParameter(plugin, index);
+        const auto lowest = hosting::parseDisplayNumber(listing.atMinimum);
+        const auto highest = hosting::parseDisplayNumber(listing.atMaximum);
+        const auto now = hosting::parseDisplayNumber(listing.display);
+        if (!lowest || !highest || !now) return correction;
+        const double step = listing.step.empty() ? 0.01 : std::stod(listing.step);
+        const double wanted =
+            std::clamp(std::round((now->value + correctionDb) / step) * step,
+                       std::min(lowest->value, highest->value), std::max(lowest->value, highest->value));
+        char value[32];
+        std::snprintf(value, sizeof value, "%.*f", now->decimals, wanted);
+        const auto reached = hosting::parseDisplayNumber(hosting::setParameterValue(plugin, index, value));
+        if (!reached) return correction;
+        correction.trimFrom = now->value;
+        correction.trimTo = reached->value;
+        // Within half a step the trim has it all.
+        const double rest = correctionDb - (reached->value - now->value);
+        correction.gainDb = std::abs(rest) > step / 2 + 1e-9 ? rest : 0.0;
+    } catch (const hosting::ParameterError&) {
+    }
+    return correction;
+}
+
+// The step of an input sample, as full scale is 1: of its integer format, and of 24 bits for floats and
+// codecs, whose own resolution lies below anything audible.
+double quantizationFloorDbfs(int format) {
+    constexpr int kFloatBits = 24;
+    const int bits = integerBits(format) > 0 ? integerBits(format) : kFloatBits;
+    return 20.0 * std::log10(std::ldexp(1.0, 1 - bits));
+}
+
+} // namespace
+
+Pass renderPass(const RenderOptions& options, const PassAdjustments& adjustments,
+                const std::atomic<bool>& stop) {
     checkOutputPath(options.output, &options.input);
     if (options.setup.saveState) checkOutputPath(*options.setup.saveState, &options.input, &options.output);
     AudioReader reader(options.input);
@@ -542,7 +650,20 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
 
     auto plugin = loadPlugin(options.setup, reader.sampleRate());
     RenderResult result;
-    result.notes = configurePlugin(*plugin, options.setup);
+    // The state is saved with the loudness correction, which a host needs to play it alike, and without
+    // the raised target of a mono file, which the renderer makes again from the state.
+    PluginSetup setup = options.setup;
+    setup.saveState.reset();
+    // A preset's settings for the leveler come first, as the LV2 preset holds them; --set may change them.
+    if (options.preset && plugin->uniqueId() == kVandrelId)
+        for (const leveler::PresetSetting& setting : options.preset->settings)
+            if (setting.symbol != nullptr) {
+                char value[32];
+                std::snprintf(value, sizeof value, "%g", setting.value);
+                setup.settings.insert(setup.settings.begin(),
+                                      {leveler::ParameterNamed(setting.symbol).name, value});
+            }
+    result.notes = configurePlugin(*plugin, setup);
     if (plugin->numOutputs() < 1) throw FileError(options.setup.plugin, "the plug-in has no audio outputs");
     if (options.doublePrecision && !plugin->hasFlag(vst2::effFlagsCanDoubleReplacing))
         throw FileError(options.setup.plugin, "the plug-in cannot process 64-bit audio (leave out --double)");
@@ -556,11 +677,24 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     if (!result.target) result.target = options.setup.target;
     result.noiseFloor = displayedValue(*plugin, "Noise Floor");
     result.noiseFloorLowest = displayedValue(*plugin, "Noise Floor", 0.0f);
+    result.trace.automaticThreshold = displayedValue(*plugin, "Automatic Threshold").value_or(0.0) == 1.0;
     result.outputFormat = describeFormat(format.format);
     result.formatNote = format.note;
+    result.inputFloorDbfs = quantizationFloorDbfs(reader.format());
+    if (adjustments.correctionDb != 0.0)
+        result.correction = correctLoudness(*plugin, adjustments.correctionDb);
+    if (options.setup.saveState) saveState(*plugin, *options.setup.saveState);
+    const bool mono = reader.channels() == 1;
+    result.dualMono = mono && options.dualMono;
+    if (mono && !options.dualMono && result.targetFromPlugin)
+        result.monoPluginTarget = raiseTargetForMono(*plugin, *result.target, result.notes);
+    RenderGuards guards;
+    if (result.correction) guards.gain = std::pow(10.0, result.correction->gainDb / 20.0);
+    ParameterTrace noiseFloor(*plugin, "Noise Floor");
+    guards.noiseFloor = &noiseFloor;
 
-    TemporaryFile temporary(options.output);
-    AudioWriter writer(temporary.takeDescriptor(), options.output, format.format, reader.channels(),
+    auto temporary = std::make_unique<TemporaryFile>(options.output);
+    AudioWriter writer(temporary->takeDescriptor(), options.output, format.format, reader.channels(),
                        reader.sampleRate());
     writer.setFlacLevel(options.flacLevel);
     for (const auto& [type, text] : reader.strings())
@@ -573,13 +707,17 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     if (const int bits = integerBits(format.format))
         quantizer.emplace(bits, reader.channels(), options.dither);
     result.dithered = quantizer && quantizer->dithers();
+    std::optional<double> ceilingDbtp;
+    if (options.ceiling) ceilingDbtp = *options.ceiling - adjustments.ceilingLowerDb;
     std::optional<mastering::TruePeakLimiter> ceiling;
-    if (options.ceiling) ceiling.emplace(reader.channels(), reader.sampleRate(), *options.ceiling);
+    if (ceilingDbtp) ceiling.emplace(reader.channels(), reader.sampleRate(), *ceilingDbtp);
 
     const bool threaded = !options.oneThread;
+    const auto monoCount =
+        options.dualMono ? mastering::MonoCount::kDualMono : mastering::MonoCount::kOneChannel;
     std::optional<MeterThread> inputMeter;
-    if (options.measureInput) inputMeter.emplace(reader.channels(), reader.sampleRate(), threaded);
-    MeterThread outputMeter(reader.channels(), reader.sampleRate(), threaded);
+    if (options.measureInput) inputMeter.emplace(reader.channels(), reader.sampleRate(), monoCount, threaded);
+    MeterThread outputMeter(reader.channels(), reader.sampleRate(), monoCount, threaded);
     ProgressBar progress(options.progress, reader.frames(), reader.sampleRate());
     if (options.progressCounter) {
         options.progressCounter->framesTotal.store(reader.frames());
@@ -594,10 +732,10 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     MeterThread* input = inputMeter ? &*inputMeter : nullptr;
     const auto done = options.doublePrecision
                           ? Renderer<double>(options, reader, *plugin, writer, rounding, limiter, input,
-                                             outputMeter, progress, stop, window.get())
+                                             outputMeter, progress, stop, window.get(), guards)
                                 .run()
                           : Renderer<float>(options, reader, *plugin, writer, rounding, limiter, input,
-                                            outputMeter, progress, stop, window.get())
+                                            outputMeter, progress, stop, window.get(), guards)
                                 .run();
     result.latency = done.latency;
     window.reset();
@@ -605,9 +743,8 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     writer.close();
     if (inputMeter) inputMeter->finish();
     outputMeter.finish();
-    makeReproducible(temporary.path(), format.format, options.output);
+    makeReproducible(temporary->path(), format.format, options.output);
     if (stop.load()) throw Interrupted();
-    temporary.commit();
     progress.finish();
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.frames = done.frames;
@@ -615,17 +752,22 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     if (inputMeter) {
         result.input = inputMeter->meter().summary();
         result.inputShortTerm = inputMeter->meter().shortTerm();
+        result.inputHopPeaks = inputMeter->meter().hopPeaks();
     } else {
         constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
-        result.input = {kUnknown, kUnknown, kUnknown, kUnknown, kUnknown, kUnknown};
+        result.input = {kUnknown, kUnknown, kUnknown, kUnknown, kUnknown, kUnknown, kUnknown};
     }
     result.output = outputMeter.meter().summary();
     result.outputShortTerm = outputMeter.meter().shortTerm();
     if (quantizer) result.clippedSamples = quantizer->clipped();
     if (ceiling)
-        result.ceiling = CeilingReport{*options.ceiling, ceiling->latency(), ceiling->largestReductionDb(),
+        result.ceiling = CeilingReport{*ceilingDbtp, ceiling->latency(), ceiling->largestReductionDb(),
                                        double(ceiling->limitedFrames()) / reader.sampleRate()};
-    return result;
+    result.trace.noiseFloor = noiseFloor.changes();
+    result.inputNotNumbers = guards.input.notNumbers();
+    result.inputInfinite = guards.input.infinite();
+    result.pluginNonFinite = guards.plugin.notNumbers() + guards.plugin.infinite();
+    return {std::move(result), std::move(temporary), format.format};
 }
 
 } // namespace render
