@@ -190,8 +190,12 @@ std::string targetMissCause(const RenderResult& result) {
             return "the input is silent: no sample above its quantization floor (" +
                    number(result.inputFloorDbfs, "%.0f") + " dBFS)";
         if (!std::isfinite(result.input.integrated) && seconds < kShortestMeasuredSeconds)
-            return "the input lasts " + number(seconds, "%.3g") + " s, less than the " +
-                   number(kShortestMeasuredSeconds, "%.1f") + " s a loudness measurement needs";
+            return "the input lasts " +
+                   (result.frames < result.sampleRate
+                        ? std::to_string(result.frames) + (result.frames == 1 ? " sample" : " samples")
+                        : number(seconds, "%.2f") + " s") +
+                   ", less than the " + number(kShortestMeasuredSeconds, "%.1f") +
+                   " s a loudness measurement needs";
         if (!std::isfinite(result.input.integrated))
             return "the input stays under " + number(kAbsoluteGateLufs, "%.0f") +
                    " LUFS, below which a loudness measurement counts nothing";

@@ -240,6 +240,26 @@ TEST(TruePeakLimiter, ChangesOnlyTheNeighbourhoodOfAPeakWithASmoothRampAndKeepsT
     EXPECT_LT(steepest, (1.0 - deepest) / (0.002 * kRate));
 }
 
+// A gain of 1e-19 must be as exact as the sample it lowers: one sample of 1e19 (or of the largest float)
+// among ordinary programme leaves the output under the ceiling, in either width.
+TEST(TruePeakLimiter, HoldsTheCeilingForSamplesOfAnySize) {
+    constexpr int kRate = 48000;
+    const std::vector<float> programme = bursts(2, kRate, 3.0);
+    for (const double size : {1e5, 1e10, 1e19, 3e38, 1e300}) {
+        std::vector<double> input(programme.begin(), programme.end());
+        input[2 * kRate] = size;
+        input[2 * kRate + 3] = -size;
+        const std::vector<double> doubles = limited(input, 2, kRate, -1.0);
+        const std::vector<float> asFloats(doubles.begin(), doubles.end());
+        EXPECT_LE(20 * std::log10(libebur128TruePeak(asFloats, 2, kRate)), -1.0 + 1e-3)
+            << size << " as doubles";
+        if (size > 3.4e38) continue;
+        const std::vector<float> floats =
+            limited(std::vector<float>(input.begin(), input.end()), 2, kRate, -1.0);
+        EXPECT_LE(20 * std::log10(libebur128TruePeak(floats, 2, kRate)), -1.0 + 1e-3) << size << " as floats";
+    }
+}
+
 TEST(LoudnessMeter, SilenceHasNoLoudness) {
     mastering::LoudnessMeter meter(2, 48000);
     std::vector<float> silence(2 * 48000 * 4, 0.0f);
