@@ -15,9 +15,13 @@ namespace render {
 
 namespace {
 
-// Renders at most this many times: once, once more with the loudness corrected, and twice more for a
-// codec's overshoot.
-constexpr int kMostRenders = 4;
+// Renders at most this many times, for the loudness and a codec's overshoot together.
+constexpr int kMostRenders = 5;
+// Corrections of the loudness: a gain the ceiling takes back in part is raised once or twice more by what
+// is still missing, while the output lies in the outer half of the tolerance.
+constexpr int kMostCorrections = 3;
+// A correction that moved the loudness by less than this is not repeated: the ceiling takes it all back.
+constexpr double kLeastEffectLu = 0.1;
 // Lowered past a codec's overshoot by this much more: the overshoot moves by up to 0.2 dB as the ceiling
 // changes (Vorbis, on speech).
 constexpr double kOvershootMargin = 0.25; // dB
@@ -71,13 +75,20 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
                                secondsSince(measuring)};
     }
     std::optional<double> missedBy;
+    int corrections = 0;
+    double corrected = -INFINITY; // the loudness before the last correction
     for (int renders = 1; renders < kMostRenders; ++renders) {
         const RenderResult& result = pass.result;
+        const double integrated = result.output.integrated;
         bool forLoudness = false, forCodec = false;
-        if (options.preset && !missedBy && result.target && std::isfinite(result.output.integrated) &&
-            !withinTolerance(result.output.integrated, *result.target, options.preset->toleranceLu)) {
-            missedBy = result.output.integrated - *result.target;
-            adjustments.correctionDb = -*missedBy;
+        if (options.preset && result.target && std::isfinite(integrated) && corrections < kMostCorrections &&
+            !withinTolerance(integrated, *result.target,
+                             options.preset->toleranceLu * (corrections == 0 ? 1.0 : 0.5)) &&
+            std::abs(integrated - corrected) >= kLeastEffectLu) {
+            if (!missedBy) missedBy = integrated - *result.target;
+            adjustments.correctionDb += *result.target - integrated;
+            corrected = integrated;
+            ++corrections;
             forLoudness = true;
         }
         if (decoded && options.ceiling && result.output.truePeak > *options.ceiling) {
@@ -99,7 +110,10 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     if (stop.load()) throw Interrupted();
     pass.file->commit();
     RenderResult result = std::move(pass.result);
-    if (result.correction && missedBy) result.correction->missedByLu = *missedBy;
+    if (result.correction && missedBy) {
+        result.correction->missedByLu = *missedBy;
+        result.correction->renders = corrections + 1;
+    }
     if (result.ceiling && options.ceiling) result.ceiling->dbtp = *options.ceiling;
     result.decoded = decoded;
     result.seconds = secondsSince(start);
@@ -122,7 +136,9 @@ std::string passesText(const RenderResult& result) {
     if (result.correction) {
         const LoudnessCorrection& correction = *result.correction;
         text += "Corrected:   the first render missed the target by " +
-                number(correction.missedByLu, "%+.1f") + " LU; rendered again with ";
+                number(correction.missedByLu, "%+.1f") + " LU; rendered " +
+                (correction.renders > 2 ? std::to_string(correction.renders - 1) + " times more" : "again") +
+                " with ";
         if (correction.trimTo)
             text += "Output Trim " + number(*correction.trimFrom, "%+.1f") + " -> " +
                     number(*correction.trimTo, "%+.1f") + " dB" + (correction.gainDb != 0.0 ? " and " : "");
@@ -133,13 +149,12 @@ std::string passesText(const RenderResult& result) {
     if (result.decoded) {
         const DecodedCheck& decoded = *result.decoded;
         const double share = result.seconds > 0 ? 100.0 * decoded.seconds / result.seconds : 0.0;
-        text += "Decoded:     the output figures are of the written file decoded again";
-        if (decoded.renders > 1 && result.ceiling)
-            text += "; its true peak came out at " + number(decoded.firstTruePeak, "%.2f") +
-                    " dBTP, over the " + "ceiling, and the ceiling was lowered to " +
-                    number(decoded.ceilingUsed, "%.2f") + " dBTP";
-        text +=
-            " (" + number(decoded.seconds, "%.2f") + " s, " + number(share, "%.0f") + " % of the render)\n";
+        text += "Decoded:     the output's figures are of the written file decoded again (" +
+                number(decoded.seconds, "%.2f") + " s, " + number(share, "%.0f") + " % of the render)\n";
+        if (decoded.renders > 1)
+            text += "             its true peak came out at " + number(decoded.firstTruePeak, "%.2f") +
+                    " dBTP, over the ceiling; rendered again under " + number(decoded.ceilingUsed, "%.2f") +
+                    " dBTP (" + std::to_string(decoded.renders) + " renders)\n";
     }
     return text;
 }
@@ -157,13 +172,13 @@ std::string passesJson(const RenderResult& result) {
                      (result.correction->trimFrom ? jsonNumber(*result.correction->trimFrom) : "null") +
                      ", \"output_trim_to_db\": " +
                      (result.correction->trimTo ? jsonNumber(*result.correction->trimTo) : "null") +
-                     ", \"gain_before_ceiling_db\": " + jsonNumber(result.correction->gainDb) + "}";
+                     ", \"gain_before_ceiling_db\": " + jsonNumber(result.correction->gainDb) +
+                     ", \"renders\": " + std::to_string(result.correction->renders) + "}";
     std::string decoded = "null";
     if (result.decoded)
         decoded = "{\"first_true_peak_dbtp\": " + jsonNumber(result.decoded->firstTruePeak) +
                   ", \"ceiling_used_dbtp\": " + jsonNumber(result.decoded->ceilingUsed) +
-                  ", \"renders\": " + std::to_string(result.decoded->renders) +
-                  ", \"seconds\": " + jsonNumber(result.decoded->seconds) + "}";
+                  ", \"renders\": " + std::to_string(result.decoded->renders) + "}";
     return "\"mono\": " + mono + ",\n  \"correction\": " + correction + ",\n  \"decoded_check\": " + decoded;
 }
 

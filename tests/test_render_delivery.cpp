@@ -31,7 +31,7 @@ Measured measureDualMono(const Audio& audio) {
 }
 
 TEST_F(RenderVandrel, CodecOutputsAreMeasuredAsDecodedAndStayUnderTheCeiling) {
-    writeAudio(file("in.wav"), interview(30.0));
+    writeAudio(file("in.wav"), interview(15.0));
     for (const std::string name : {"out.mp3", "out.ogg", "out.opus"}) {
         const RunResult result =
             run({file("in.wav"), file(name), "--target", "-16", "--json", file(name + ".json")});
@@ -44,12 +44,18 @@ TEST_F(RenderVandrel, CodecOutputsAreMeasuredAsDecodedAndStayUnderTheCeiling) {
         EXPECT_LE(decoded.truePeak, -1.0 + 0.1) << name;
         EXPECT_NEAR(decoded.integrated, -16.0, 1.0) << name;
         ASSERT_TRUE(json.has("decoded_check.renders")) << name;
-        const double renders = *json.number("decoded_check.renders");
-        if (renders > 1) {
-            // The encoder's overshoot was seen and the ceiling lowered past it.
-            EXPECT_GT(*json.number("decoded_check.first_true_peak_dbtp"), -1.0) << name;
-            EXPECT_LT(*json.number("decoded_check.ceiling_used_dbtp"), -1.0) << name;
-            EXPECT_NE(result.out.find("Decoded:"), std::string::npos) << result.out;
+        // Rendered again exactly when the encoder's overshoot crossed the ceiling, with the ceiling lowered.
+        const double first = *json.number("decoded_check.first_true_peak_dbtp");
+        EXPECT_EQ(*json.number("decoded_check.renders") > 1, first > -1.0) << name;
+        if (first > -1.0) {
+            EXPECT_LT(*json.number("decoded_check.ceiling_used_dbtp"), -1.0 - (first + 1.0)) << name;
+        }
+        EXPECT_NE(result.out.find("Decoded:     the output's figures are of the written file decoded again"),
+                  std::string::npos)
+            << result.out;
+        // Vorbis overshoots by far.
+        if (name == "out.ogg") {
+            EXPECT_GT(first, -0.8);
         }
         EXPECT_EQ(result.err, "") << name;
     }
@@ -106,8 +112,8 @@ TEST_F(RenderVandrel, PresetsSetTheLimitsCorrectAMissWithTheOutputTrimAndGiveAVe
     EXPECT_EQ(run({"--preset", "radio"}).status, 2);
     EXPECT_EQ(run({"--preset", "podcast", "--target", "-18", file("a.wav"), file("b.wav")}).status, 2);
 
-    // The interview 25 dB down misses -16 by far on one render: the second corrects it by the plug-in's
-    // Output Trim, up to its end of +3 dB, and the rest before the ceiling.
+    // The interview 25 dB down misses -16 by far on one render: the next correct it by the plug-in's Output
+    // Trim, up to its end of +3 dB, and the rest before the ceiling.
     writeAudio(file("quiet.wav"), interview(40.0, -25.0));
     const RunResult podcast =
         run({file("quiet.wav"), file("podcast.wav"), "--preset", "podcast", "--json", file("podcast.json")});
@@ -128,7 +134,8 @@ TEST_F(RenderVandrel, PresetsSetTheLimitsCorrectAMissWithTheOutputTrimAndGiveAVe
     EXPECT_LT(missed, -1.0);
     EXPECT_EQ(*json.number("correction.output_trim_from_db"), 0.0);
     EXPECT_EQ(*json.number("correction.output_trim_to_db"), 3.0);
-    EXPECT_NEAR(*json.number("correction.gain_before_ceiling_db"), -missed - 3.0, 1e-3);
+    // What the ceiling took back of the gain is asked for again.
+    EXPECT_GE(*json.number("correction.gain_before_ceiling_db"), -missed - 3.0 - 1e-3);
     EXPECT_EQ(podcast.err.find("fails"), std::string::npos) << podcast.err;
 
     // A small miss goes to the trim alone, in its steps of 0.1 dB, and the saved state holds it: a host, or a
