@@ -77,7 +77,9 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     std::optional<double> missedBy;
     int corrections = 0;
     double corrected = -INFINITY; // the loudness before the last correction
-    for (int renders = 1; renders < kMostRenders; ++renders) {
+    // A render played with the editor open is the one the user heard and ended: it is not done again.
+    const int mostRenders = options.editor ? 1 : kMostRenders;
+    for (int renders = 1; renders < mostRenders; ++renders) {
         const RenderResult& result = pass.result;
         const double integrated = result.output.integrated;
         bool forLoudness = false, forCodec = false;
