@@ -20,8 +20,6 @@ constexpr int kMostRenders = 5;
 // Corrections of the loudness: a gain the ceiling takes back in part is raised once or twice more by what
 // is still missing, while the output lies in the outer half of the tolerance.
 constexpr int kMostCorrections = 3;
-// A correction that moved the loudness by less than this is not repeated: the ceiling takes it all back.
-constexpr double kLeastEffectLu = 0.1;
 // Lowered past a codec's overshoot by this much more: the overshoot moves by up to 0.2 dB as the ceiling
 // changes (Vorbis, on speech).
 constexpr double kOvershootMargin = 0.25; // dB
@@ -76,7 +74,6 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     }
     std::optional<double> missedBy;
     int corrections = 0;
-    double corrected = -INFINITY; // the loudness before the last correction
     // A render played with the editor open is the one the user heard and ended: it is not done again.
     const int mostRenders = options.editor ? 1 : kMostRenders;
     for (int renders = 1; renders < mostRenders; ++renders) {
@@ -85,11 +82,9 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
         bool forLoudness = false, forCodec = false;
         if (options.preset && result.target && std::isfinite(integrated) && corrections < kMostCorrections &&
             !withinTolerance(integrated, *result.target,
-                             options.preset->toleranceLu * (corrections == 0 ? 1.0 : 0.5)) &&
-            std::abs(integrated - corrected) >= kLeastEffectLu) {
+                             options.preset->toleranceLu * (corrections == 0 ? 1.0 : 0.5))) {
             if (!missedBy) missedBy = integrated - *result.target;
             adjustments.correctionDb += *result.target - integrated;
-            corrected = integrated;
             ++corrections;
             forLoudness = true;
         }
@@ -114,7 +109,7 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     RenderResult result = std::move(pass.result);
     if (result.correction && missedBy) {
         result.correction->missedByLu = *missedBy;
-        result.correction->renders = corrections + 1;
+        result.correction->steps = corrections;
     }
     if (result.ceiling && options.ceiling) result.ceiling->dbtp = *options.ceiling;
     result.decoded = decoded;
@@ -138,9 +133,11 @@ std::string passesText(const RenderResult& result) {
     if (result.correction) {
         const LoudnessCorrection& correction = *result.correction;
         text += "Corrected:   the first render missed the target by " +
-                number(correction.missedByLu, "%+.1f") + " LU; rendered " +
-                (correction.renders > 2 ? std::to_string(correction.renders - 1) + " times more" : "again") +
-                " with ";
+                number(correction.missedByLu, "%+.1f") + " LU; rendered again (" +
+                (correction.steps > 1
+                     ? "in " + std::to_string(correction.steps) + " steps, as the ceiling took part back"
+                     : "once") +
+                ") with ";
         if (correction.trimTo)
             text += "Output Trim " + number(*correction.trimFrom, "%+.1f") + " -> " +
                     number(*correction.trimTo, "%+.1f") + " dB" + (correction.gainDb != 0.0 ? " and " : "");
@@ -175,7 +172,7 @@ std::string passesJson(const RenderResult& result) {
                      ", \"output_trim_to_db\": " +
                      (result.correction->trimTo ? jsonNumber(*result.correction->trimTo) : "null") +
                      ", \"gain_before_ceiling_db\": " + jsonNumber(result.correction->gainDb) +
-                     ", \"renders\": " + std::to_string(result.correction->renders) + "}";
+                     ", \"steps\": " + std::to_string(result.correction->steps) + "}";
     std::string decoded = "null";
     if (result.decoded)
         decoded = "{\"first_true_peak_dbtp\": " + jsonNumber(result.decoded->firstTruePeak) +

@@ -6,6 +6,7 @@
 #include "mastering/sample_guard.h"
 #include "mastering/true_peak.h"
 #include "render/audio_file.h"
+#include "render/plugin_controls.h"
 #include "render/progress.h"
 
 #include <chrono>
@@ -149,25 +150,6 @@ private:
     ChunkThread<float> thread_;
 };
 
-// The number a parameter's display shows, for a parameter found by its name or the start of it; at the
-// normalised value given, or as it stands.
-std::optional<double> displayedValue(hosting::Plugin& plugin, const std::string& name,
-                                     std::optional<float> normalised = std::nullopt) {
-    try {
-        const int32_t index = hosting::findParameter(plugin, name);
-        const float current = plugin.parameter(index);
-        if (normalised) plugin.setParameter(index, *normalised);
-        const auto number = hosting::parseDisplayNumber(plugin.parameterDisplay(index));
-        if (normalised) plugin.setParameter(index, current);
-        if (number) return number->value;
-    } catch (const hosting::ParameterError&) {
-    }
-    return std::nullopt;
-}
-
-// Vandrel 2's unique identifier, 'QMV7': its states are checked before they are restored.
-constexpr int32_t kVandrelId = 0x514D5637;
-
 // A state for Vandrel 2 is a chunk as it saves one itself: the same length, the same leading marker, and
 // nothing but finite 32-bit floats. Anything else would be ignored by the plug-in, in part or whole, and
 // the render would go on with settings the user did not ask for.
@@ -221,32 +203,6 @@ private:
 struct RenderDone {
     int32_t latency; // as the plug-in reported it
     int64_t frames;  // read from the input
-};
-
-// A parameter's number, as its display shows it, followed through a render: each change with the input
-// frame at which the plug-in had made it.
-class ParameterTrace {
-public:
-    ParameterTrace(hosting::Plugin& plugin, const std::string& name) : plugin_(plugin) {
-        try {
-            index_ = hosting::findParameter(plugin, name);
-        } catch (const hosting::ParameterError&) {
-        }
-    }
-
-    void look(int64_t frame) {
-        if (index_ < 0) return;
-        const auto number = hosting::parseDisplayNumber(plugin_.parameterDisplay(index_));
-        if (number && (changes_.empty() || changes_.back().second != number->value))
-            changes_.emplace_back(frame, number->value);
-    }
-
-    const std::vector<std::pair<int64_t, double>>& changes() const { return changes_; }
-
-private:
-    hosting::Plugin& plugin_;
-    int32_t index_ = -1;
-    std::vector<std::pair<int64_t, double>> changes_;
 };
 
 // What a render does besides playing the plug-in: samples that are not numbers kept from it and from the
@@ -577,56 +533,6 @@ void writeTextFile(const std::filesystem::path& path, const std::string& text) {
 
 namespace {
 
-// A stereo effect fed a mono file's channel on both inputs hears it 3 dB louder than BS.1770 counts one
-// channel: its target goes up by as much (in its own steps), so that the file reads the target. Answers
-// the target set, or nothing when the plug-in has none or cannot go that high.
-std::optional<double> raiseTargetForMono(hosting::Plugin& plugin, double target,
-                                         std::vector<std::string>& notes) {
-    const double raised = std::round(target + kDualMonoDb);
-    char value[32];
-    std::snprintf(value, sizeof value, "%g", raised);
-    try {
-        hosting::setParameterValue(plugin, hosting::findParameter(plugin, kTargetParameter), value);
-        return displayedValue(plugin, kTargetParameter);
-    } catch (const hosting::ParameterError&) {
-        notes.push_back("the plug-in's target cannot be raised to " + std::string(value) +
-                        " LUFS for a mono file counted once; it reads about 3 LU under the target");
-        return std::nullopt;
-    }
-}
-
-// The plug-in's own Output Trim takes a loudness correction where it reaches, in its own steps, so that a
-// host reproduces the result with that setting; what lies beyond its range goes to a gain before the
-// ceiling. Vandrel 2's trim is a plain gain after the leveler; another plug-in's is not known to be.
-LoudnessCorrection correctLoudness(hosting::Plugin& plugin, double correctionDb) {
-    LoudnessCorrection correction;
-    correction.gainDb = correctionDb;
-    if (plugin.uniqueId() != kVandrelId) return correction;
-    try {
-        const int32_t index = hosting::findParameter(plugin, kOutputTrimParameter);
-        const auto listing = hosting::describeParameter(plugin, index);
-        const auto lowest = hosting::parseDisplayNumber(listing.atMinimum);
-        const auto highest = hosting::parseDisplayNumber(listing.atMaximum);
-        const auto now = hosting::parseDisplayNumber(listing.display);
-        if (!lowest || !highest || !now) return correction;
-        const double step = listing.step.empty() ? 0.01 : std::stod(listing.step);
-        const double wanted =
-            std::clamp(std::round((now->value + correctionDb) / step) * step,
-                       std::min(lowest->value, highest->value), std::max(lowest->value, highest->value));
-        char value[32];
-        std::snprintf(value, sizeof value, "%.*f", now->decimals, wanted);
-        const auto reached = hosting::parseDisplayNumber(hosting::setParameterValue(plugin, index, value));
-        if (!reached) return correction;
-        correction.trimFrom = now->value;
-        correction.trimTo = reached->value;
-        // Within half a step the trim has it all.
-        const double rest = correctionDb - (reached->value - now->value);
-        correction.gainDb = std::abs(rest) > step / 2 + 1e-9 ? rest : 0.0;
-    } catch (const hosting::ParameterError&) {
-    }
-    return correction;
-}
-
 // The step of an input sample, as full scale is 1: of its integer format, and of 24 bits for floats and
 // codecs, whose own resolution lies below anything audible.
 double quantizationFloorDbfs(int format) {
@@ -655,14 +561,11 @@ Pass renderPass(const RenderOptions& options, const PassAdjustments& adjustments
     PluginSetup setup = options.setup;
     setup.saveState.reset();
     // A preset's settings for the leveler come first, as the LV2 preset holds them; --set may change them.
-    if (options.preset && plugin->uniqueId() == kVandrelId)
-        for (const leveler::PresetSetting& setting : options.preset->settings)
-            if (setting.symbol != nullptr) {
-                char value[32];
-                std::snprintf(value, sizeof value, "%g", setting.value);
-                setup.settings.insert(setup.settings.begin(),
-                                      {leveler::ParameterNamed(setting.symbol).name, value});
-            }
+    if (options.preset && plugin->uniqueId() == kVandrelId) {
+        auto settings = presetSettings(*options.preset);
+        settings.insert(settings.end(), setup.settings.begin(), setup.settings.end());
+        setup.settings = std::move(settings);
+    }
     result.notes = configurePlugin(*plugin, setup);
     if (plugin->numOutputs() < 1) throw FileError(options.setup.plugin, "the plug-in has no audio outputs");
     if (options.doublePrecision && !plugin->hasFlag(vst2::effFlagsCanDoubleReplacing))

@@ -93,7 +93,7 @@ struct LoudnessCorrection {
     double missedByLu = 0.0;                // the first render's output minus the target
     std::optional<double> trimFrom, trimTo; // the Output Trim, dB, when the plug-in has one
     double gainDb = 0.0;                    // before the ceiling
-    int renders = 2;                        // the first included
+    int steps = 1;                          // times the gain was raised
 };
 
 // A codec's output decoded again and measured; when its true peak came out over the ceiling, rendered
