@@ -68,7 +68,6 @@ public:
         }
         return floor;
     }
-    double secondsAt(int64_t frame) const { return double(frame) / result_.sampleRate; }
     // A window's middle, where what it measures lies on average.
     double windowMiddle(size_t hop) const {
         return std::max(0.0, double(hop + 1) * hopSeconds() - 0.5 * kShortTermSeconds);

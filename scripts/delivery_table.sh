@@ -35,13 +35,18 @@ for programme in ${PROGRAMMES:-interview speech mono-speech pop piano}; do
             read -r _ i _ tp < <("$measure" "$work/$name")
             verdict=$(grep -o '"verdict": {"preset": "[^"]*", "pass": [a-z]*' "$work/report.json" |
                 grep -o '[a-z]*$')
+            # Renders in all: a codec's check counts them; otherwise one, and one more per loudness step.
             renders=$(json_number "$work/report.json" renders)
+            if [ "$renders" = "-" ]; then
+                steps=$(json_number "$work/report.json" steps)
+                renders=$([ "$steps" = "-" ] && echo 1 || echo $((steps + 1)))
+            fi
             share=$(grep -o '[0-9]* % of the render' "$work/report.txt" | grep -o '^[0-9]*' || true)
             # The output's figures: the second "integrated_lufs" and "true_peak_dbtp" of the report.
             report_i=$(grep -o '"integrated_lufs": [-0-9.]*' "$work/report.json" | sed -n 2p | grep -o '[-0-9.]*$')
             report_tp=$(grep -o '"true_peak_dbtp": [-0-9.]*' "$work/report.json" | sed -n 2p | grep -o '[-0-9.]*$')
             awk -v p="$programme" -v s="$preset" -v d="${description//_/ }" -v i="$i" -v tp="$tp" \
-                -v ri="$report_i" -v rtp="$report_tp" -v v="$verdict" -v r="${renders/-/1}" \
+                -v ri="$report_i" -v rtp="$report_tp" -v v="$verdict" -v r="$renders" \
                 -v c="${share:--}" \
                 'BEGIN { printf "| %s | %s | %s | %.2f | %.2f | %.2f | %.2f | %s | %s | %s%s |\n",
                          p, s, d, i, tp, ri, rtp, v, r, c, (c == "-" ? "" : " %") }'
