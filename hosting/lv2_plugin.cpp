@@ -4,6 +4,7 @@
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/options/options.h>
 #include <lv2/port-props/port-props.h>
+#include <lv2/presets/presets.h>
 #include <lv2/units/units.h>
 
 #include <algorithm>
@@ -222,6 +223,35 @@ std::string Lv2Plugin::saveState() {
 void Lv2Plugin::restoreState(const std::string& turtle) {
     LilvState* state = lilv_state_new_from_string(world_, urids_->map(), turtle.c_str());
     if (!state) throw Lv2Error("the state could not be read");
+    restore(state);
+}
+
+std::vector<Lv2Preset> Lv2Plugin::presets() const {
+    Node presetClass(lilv_new_uri(world_, LV2_PRESETS__Preset));
+    Node labelPredicate(lilv_new_uri(world_, LILV_NS_RDFS "label"));
+    std::vector<Lv2Preset> found;
+    LilvNodes* related = lilv_plugin_get_related(plugin_, presetClass);
+    LILV_FOREACH(nodes, i, related) {
+        const LilvNode* preset = lilv_nodes_get(related, i);
+        lilv_world_load_resource(world_, preset);
+        Node label(lilv_world_get(world_, preset, labelPredicate, nullptr));
+        found.push_back({AsString(preset), AsString(label)});
+    }
+    lilv_nodes_free(related);
+    std::sort(found.begin(), found.end(),
+              [](const Lv2Preset& a, const Lv2Preset& b) { return a.label < b.label; });
+    return found;
+}
+
+void Lv2Plugin::applyPreset(const std::string& uri) {
+    Node preset(lilv_new_uri(world_, uri.c_str()));
+    lilv_world_load_resource(world_, preset);
+    LilvState* state = lilv_state_new_from_world(world_, urids_->map(), preset);
+    if (!state) throw Lv2Error("no preset " + uri);
+    restore(state);
+}
+
+void Lv2Plugin::restore(LilvState* state) {
     const LV2_URID floatType = urids_->Map(LV2_ATOM__Float);
     struct Context {
         Lv2Plugin* self;

@@ -49,6 +49,11 @@ struct Lv2Port {
     bool has(std::string_view property) const;
 };
 
+// A preset a host lists for the plug-in.
+struct Lv2Preset {
+    std::string uri, label;
+};
+
 struct Lv2Options {
     double sampleRate = 48000;
     // The buf-size options given at instantiation; with neither, no options feature at all.
@@ -81,12 +86,19 @@ public:
     // Turtle), and restoring it: control inputs set, then the plug-in's own restore.
     std::string saveState();
     void restoreState(const std::string& turtle);
+    // The plug-in's presets in its bundle, by label; and applying one as a host does (its control values
+    // set, then the plug-in's own restore). Throws Lv2Error for a preset that cannot be loaded.
+    std::vector<Lv2Preset> presets() const;
+    void applyPreset(const std::string& uri);
 
     const void* extensionData(const char* uri) const;
     UridMap& urids() { return *urids_; }
     const LilvPlugin* plugin() const { return plugin_; }
 
 private:
+    // Sets the control inputs the state holds, then runs the plug-in's restore; frees the state.
+    void restore(LilvState* state);
+
     std::unique_ptr<UridMap> urids_;
     LilvWorld* world_ = nullptr;
     const LilvPlugin* plugin_ = nullptr;

@@ -1,6 +1,7 @@
-// Writes the bundle's Turtle files from the parameter table, the readings and the port layout: the
-// manifest, the plug-in's description and the UI's. Run at build time; its arguments are the folder to write
-// into and the project's version (major.minor.micro).
+// Writes the bundle's Turtle files from the parameter table, the readings, the delivery presets and the port
+// layout: the manifest, the plug-in's description, the UI's and the presets. Run at build time; its arguments
+// are the folder to write into and the project's version (major.minor.micro).
+#include "leveler/delivery_presets.h"
 #include "leveler/parameter_table.h"
 #include "leveler/readings.h"
 #include "lv2/ports.h"
@@ -26,6 +27,7 @@ constexpr const char* kPrefixes = R"(@prefix atom: <http://lv2plug.in/ns/ext/ato
 @prefix opts: <http://lv2plug.in/ns/ext/options#> .
 @prefix param: <http://lv2plug.in/ns/ext/parameters#> .
 @prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .
+@prefix pset: <http://lv2plug.in/ns/ext/presets#> .
 @prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .
 @prefix state: <http://lv2plug.in/ns/ext/state#> .
 @prefix ui: <http://lv2plug.in/ns/extensions/ui#> .
@@ -178,15 +180,58 @@ std::string UiDescription() {
     return out.str();
 }
 
+// A preset's subject: the plug-in's URI with the preset's name.
+std::string PresetUri(const leveler::DeliveryPreset& preset) {
+    return std::string(kPluginUri) + ":preset:" + preset.name;
+}
+
+// A preset's value for a parameter: the target, a setting it makes, or the default.
+double PresetValue(const leveler::DeliveryPreset& preset, const leveler::ParameterRow& row) {
+    if (std::string_view(row.symbol) == "target_lufs") return preset.targetLufs;
+    for (const leveler::PresetSetting& setting : preset.settings)
+        if (setting.symbol != nullptr && std::string_view(setting.symbol) == row.symbol) return setting.value;
+    return row.defaultValue;
+}
+
+// Every control input of each preset, so that applying one leaves nothing of the settings before it.
+std::string Presets() {
+    std::ostringstream out;
+    out << kPrefixes;
+    for (const leveler::DeliveryPreset& preset : leveler::kDeliveryPresets) {
+        out << "<" << PresetUri(preset) << ">\n"
+            << "    a pset:Preset ;\n"
+            << "    lv2:appliesTo <" << kPluginUri << "> ;\n"
+            << "    rdfs:label " << Quoted(preset.label) << " ;\n"
+            << "    rdfs:comment "
+            << Quoted(std::string(preset.use) + ": integrated loudness " + Decimal(preset.targetLufs) +
+                      " LUFS within " + Decimal(preset.toleranceLu) + " LU, true peak at most " +
+                      Decimal(preset.truePeakDbtp) + " dBTP.")
+            << " ;\n"
+            << "    lv2:port";
+        bool first = true;
+        for (const leveler::ParameterRow& row : leveler::kParameters) {
+            out << (first ? "" : " ,") << " [\n        lv2:symbol " << Quoted(row.symbol)
+                << " ;\n        pset:value " << Decimal(PresetValue(preset, row)) << "\n    ]";
+            first = false;
+        }
+        out << " .\n\n";
+    }
+    return out.str();
+}
+
 std::string Manifest() {
     std::ostringstream out;
     out << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+        << "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
         << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
         << "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n\n"
         << "<" << kPluginUri << ">\n    a lv2:Plugin ;\n    lv2:binary <" << kDspBinary
         << "> ;\n    rdfs:seeAlso <vandrel2.ttl> .\n\n"
         << "<" << kUiUri << ">\n    a ui:X11UI ;\n    ui:binary <" << kUiBinary
         << "> ;\n    rdfs:seeAlso <vandrel2_ui.ttl> .\n";
+    for (const leveler::DeliveryPreset& preset : leveler::kDeliveryPresets)
+        out << "\n<" << PresetUri(preset) << ">\n    a pset:Preset ;\n    lv2:appliesTo <" << kPluginUri
+            << "> ;\n    rdfs:seeAlso <presets.ttl> .\n";
     return out.str();
 }
 
@@ -220,6 +265,7 @@ int main(int argc, char** argv) {
         Write(folder + "/manifest.ttl", Manifest());
         Write(folder + "/vandrel2.ttl", PluginDescription(minor, micro));
         Write(folder + "/vandrel2_ui.ttl", UiDescription());
+        Write(folder + "/presets.ttl", Presets());
     } catch (const std::exception& error) {
         std::cerr << "make_turtle: " << error.what() << "\n";
         return 1;

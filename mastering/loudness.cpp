@@ -186,16 +186,17 @@ void TruePeakMeter::add(const float* interleaved, int64_t frames) {
     }
 }
 
-LoudnessMeter::LoudnessMeter(int channels, int sampleRate)
+LoudnessMeter::LoudnessMeter(int channels, int sampleRate, MonoCount mono)
     // libebur128 rounds a 100 ms window down to whole frames the same way, and its gating hop to the
     // nearest frame.
     : truePeak_(channels, sampleRate), channels_(channels), hopFrames_(std::max(1, sampleRate / 10)),
-      blocksFromHops_(sampleRate % 10 < 5) {
+      blocksFromHops_(sampleRate % 10 < 5), pieceLargest_(size_t(channels)) {
     state_ =
         ebur128_init(unsigned(channels), unsigned(sampleRate),
                      blocksFromHops_ ? EBUR128_MODE_M : EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA);
     if (state_ == nullptr) throw std::bad_alloc();
-    if (channels == 1) ebur128_set_channel(meter(state_), 0, EBUR128_DUAL_MONO);
+    if (channels == 1 && mono == MonoCount::kDualMono)
+        ebur128_set_channel(meter(state_), 0, EBUR128_DUAL_MONO);
 }
 
 LoudnessMeter::~LoudnessMeter() {
@@ -209,6 +210,8 @@ void LoudnessMeter::add(const float* interleaved, int64_t frames) {
         const int64_t take = std::min(frames, hopFrames_ - sinceHop_);
         ebur128_add_frames_float(meter(state_), interleaved, size_t(take));
         truePeak_.add(interleaved, take);
+        largestMagnitudes(interleaved, size_t(take), size_t(channels_), pieceLargest_);
+        for (const float largest : pieceLargest_) hopPeak_ = std::max(hopPeak_, largest);
         interleaved += take * channels_;
         frames -= take;
         frames_ += take;
@@ -219,6 +222,8 @@ void LoudnessMeter::add(const float* interleaved, int64_t frames) {
 
 void LoudnessMeter::endHop() {
     sinceHop_ = 0;
+    hopPeaks_.push_back(hopPeak_);
+    hopPeak_ = 0.0f;
     if (!blocksFromHops_) {
         double shortTerm = kNegativeInfinity;
         if (ebur128_loudness_shortterm(meter(state_), &shortTerm) != EBUR128_SUCCESS)
@@ -265,6 +270,8 @@ LoudnessSummary LoudnessMeter::summary() const {
     }
     const double peak = truePeak_.peak();
     result.truePeak = peak > 0.0 ? 20.0 * std::log10(peak) : kNegativeInfinity;
+    const double samplePeak = truePeak_.samplePeak();
+    result.samplePeak = samplePeak > 0.0 ? 20.0 * std::log10(samplePeak) : kNegativeInfinity;
     shortTermSpread(shortTerm_, result);
     return result;
 }

@@ -18,7 +18,13 @@ struct LoudnessSummary {
     double shortTermLow = 0.0;    // 10th percentile of short-term loudness, LUFS
     double shortTermHigh = 0.0;   // 90th percentile, LUFS
     double shortTermSpread = 0.0; // high minus low, LU
+    double samplePeak = 0.0;      // dBFS, the largest sample magnitude; -inf for silence
 };
+
+// How a one-channel programme counts: as one channel, the way BS.1770 and every standard meter reading the
+// file count it, or as played on two loudspeakers (dual mono), 3 dB louder, the way a stereo effect fed the
+// channel on both inputs hears it.
+enum class MonoCount { kOneChannel, kDualMono };
 
 // The largest inter-sample peak, the figure libebur128's true-peak mode gives, at a fraction of its cost.
 // Each piece of programme is first estimated with the same interpolator in single precision; only a
@@ -35,6 +41,7 @@ public:
     void add(const float* interleaved, int64_t frames);
     // Linear, the largest of the channels, never below the largest sample.
     double peak() const { return std::max(truePeak_, samplePeak_); }
+    double samplePeak() const { return samplePeak_; }
     // How many pieces came and how many of them libebur128 measured.
     int64_t pieces() const { return pieces_; }
     int64_t measuredPieces() const { return measuredPieces_; }
@@ -60,8 +67,7 @@ public:
     // Short-term loudness is kept ten times a second, for plots and the spread.
     static constexpr double kShortTermHopSeconds = 0.1;
 
-    // A mono programme counts as played on both loudspeakers, as a stereo effect hears it.
-    LoudnessMeter(int channels, int sampleRate);
+    LoudnessMeter(int channels, int sampleRate, MonoCount mono = MonoCount::kOneChannel);
     ~LoudnessMeter();
     LoudnessMeter(const LoudnessMeter&) = delete;
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;
@@ -70,6 +76,8 @@ public:
     LoudnessSummary summary() const;
     // One value per hop, at the end of each complete hop; -inf where the window is silent.
     const std::vector<double>& shortTerm() const { return shortTerm_; }
+    // The largest sample magnitude of each complete hop, linear, on the same grid.
+    const std::vector<float>& hopPeaks() const { return hopPeaks_; }
     int64_t frames() const { return frames_; }
 
 private:
@@ -92,6 +100,9 @@ private:
     std::array<double, 30> hopPowers_{};
     int64_t frames_ = 0;
     std::vector<double> shortTerm_;
+    std::vector<float> hopPeaks_;
+    float hopPeak_ = 0.0f;            // of the hop under way
+    std::vector<float> pieceLargest_; // each channel's, of the frames added last
     // The powers of the 400 ms blocks and of the 3 s blocks (one a second) at or above the absolute
     // gate, in order, as libebur128 keeps them for the integrated loudness and the loudness range.
     std::vector<double> gatingBlocks_;

@@ -19,6 +19,8 @@ constexpr double kReleaseSeconds = 0.05;
 constexpr double kAttackSeconds = 0.005;
 // A recovering gain this close to 1 is 1: where nothing is limited the samples pass untouched.
 constexpr double kUnityWithin = 1e-6;
+// Below this mean gain (60 dB of reduction) the ramp's mean is summed afresh rather than kept running.
+constexpr double kSumAfreshBelow = 1e-3;
 // Frames count as limited below this gain, a tenth of a dB; the last of a release does not.
 const double kLimitedBelow = std::pow(10.0, -0.1 / 20.0);
 
@@ -280,10 +282,20 @@ inline double TruePeakLimiter::nextGain(double required) {
     ramp_[rampAt_] = held;
     rampAt_ = rampAt_ + 1 == ramp_.size() ? 0 : rampAt_ + 1;
     double target = 1.0;
-    if (rampReduced_ > 0)
+    if (rampReduced_ > 0) {
         target = std::min(1.0, rampSum_ * rampScale_);
-    else
+        // The running sum carries rounding from the gains that left it, a few units in the last place of
+        // the ramp's length: nothing beside a gain of a tenth, but a peak 60 dB or more over the ceiling
+        // needs a gain that small and as exact as the sample it lowers. Summed afresh, the mean is exact
+        // to its own last places.
+        if (target < kSumAfreshBelow) {
+            rampSum_ = 0.0;
+            for (const double gain : ramp_) rampSum_ += gain;
+            target = rampSum_ * rampScale_;
+        }
+    } else {
         rampSum_ = double(attack_); // no rounding left over from the sums
+    }
 
     if (target < gain_)
         gain_ = target;

@@ -278,7 +278,7 @@ BatchOutcome runBatch(const BatchOptions& options, const std::vector<BatchItem>&
             const RenderResult result = render::renderFile(render, stop);
             std::string report = jsonReport(render, result);
             if (options.jsonEach) writeTextFile(item.output.string() + ".json", report);
-            const auto warnings = warningsFor(result);
+            const auto warnings = warningsFor(render, result);
             warned = warned || !warnings.empty();
             const double audio = result.sampleRate > 0 ? double(result.frames) / result.sampleRate : 0.0;
             records[index] = record(item, "done", "", result.seconds, JsonValue::parse(report).text());
@@ -379,6 +379,7 @@ struct Totals {
     std::map<std::string, size_t> statuses;
     double audioSeconds = 0.0, renderSeconds = 0.0;
     size_t warned = 0;
+    size_t failedVerdicts = 0; // outputs that fail their preset
 };
 
 Totals totalsOf(const std::vector<std::string>& records) {
@@ -392,6 +393,8 @@ Totals totalsOf(const std::vector<std::string>& records) {
         totals.renderSeconds += value.number("seconds").value_or(0.0);
         const JsonValue* warnings = value.find("report.warnings");
         totals.warned += warnings != nullptr && !warnings->elements().empty();
+        const JsonValue* verdict = value.find("report.verdict.pass");
+        totals.failedVerdicts += verdict != nullptr && verdict->text() == "false";
     }
     return totals;
 }
@@ -456,6 +459,8 @@ std::string batchTable(const std::vector<std::string>& records, std::optional<do
     }
     out += "\n";
     if (totals.warned > 0) out += std::to_string(totals.warned) + " with warnings (see the report of each)\n";
+    if (totals.failedVerdicts > 0)
+        out += std::to_string(totals.failedVerdicts) + " failing their preset (see the verdict of each)\n";
     if (!failures.empty()) out += "Failed:\n" + failures;
     return out;
 }
@@ -474,6 +479,7 @@ std::string batchJson(const std::vector<std::string>& records, std::optional<dou
                std::to_string(found == totals.statuses.end() ? 0 : found->second);
     }
     out += ", \"with_warnings\": " + std::to_string(totals.warned) +
+           ", \"failing_preset\": " + std::to_string(totals.failedVerdicts) +
            ", \"audio_seconds\": " + jsonNumber(totals.audioSeconds) +
            ", \"render_seconds\": " + jsonNumber(totals.renderSeconds) +
            ", \"wall_seconds\": " + (wallSeconds ? jsonNumber(*wallSeconds) : "null") + "}\n}\n";

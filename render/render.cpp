@@ -3,9 +3,11 @@
 #include "hosting/editor_window.h"
 #include "hosting/parameters.h"
 #include "mastering/quantizer.h"
+#include "mastering/sample_guard.h"
 #include "mastering/true_peak.h"
 #include "render/audio_file.h"
 #include "render/known_plugins.h"
+#include "render/plugin_controls.h"
 #include "render/progress.h"
 #include "render/tags.h"
 
@@ -133,12 +135,13 @@ private:
 // runs beside the plug-in; or on the render's thread, when every core has a render of its own.
 class MeterThread {
 public:
-    MeterThread(int channels, int sampleRate, bool threaded)
-        : meter_(channels, sampleRate), thread_(
-                                            [this, channels](const std::vector<float>& chunk) {
-                                                meter_.add(chunk.data(), int64_t(chunk.size()) / channels);
-                                            },
-                                            threaded) {}
+    MeterThread(int channels, int sampleRate, mastering::MonoCount mono, bool threaded)
+        : meter_(channels, sampleRate, mono),
+          thread_(
+              [this, channels](const std::vector<float>& chunk) {
+                  meter_.add(chunk.data(), int64_t(chunk.size()) / channels);
+              },
+              threaded) {}
 
     void push(std::vector<float>& interleaved) { thread_.push(interleaved); }
     void finish() { thread_.finish(); }
@@ -148,22 +151,6 @@ private:
     mastering::LoudnessMeter meter_;
     ChunkThread<float> thread_;
 };
-
-// The number a parameter's display shows, for a parameter found by its name or the start of it; at the
-// normalised value given, or as it stands.
-std::optional<double> displayedValue(hosting::Plugin& plugin, const std::string& name,
-                                     std::optional<float> normalised = std::nullopt) {
-    try {
-        const int32_t index = hosting::findParameter(plugin, name);
-        const float current = plugin.parameter(index);
-        if (normalised) plugin.setParameter(index, *normalised);
-        const auto number = hosting::parseDisplayNumber(plugin.parameterDisplay(index));
-        if (normalised) plugin.setParameter(index, current);
-        if (number) return number->value;
-    } catch (const hosting::ParameterError&) {
-    }
-    return std::nullopt;
-}
 
 // A state for Vandrel 2 is a chunk as it saves one itself: the same length, the same leading marker, and
 // nothing but finite 32-bit floats. Anything else would be ignored by the plug-in, in part or whole, and
@@ -220,16 +207,25 @@ struct RenderDone {
     int64_t frames;  // read from the input
 };
 
+// What a render does besides playing the plug-in: samples that are not numbers kept from it and from the
+// output, a static gain before the ceiling, and the plug-in's noise floor followed.
+struct RenderGuards {
+    mastering::NonFiniteSamples input, plugin;
+    double gain = 1.0;
+    ParameterTrace* noiseFloor = nullptr;
+};
+
 // One render, for either sample width.
 template <typename Sample> class Renderer {
 public:
     Renderer(const RenderOptions& options, AudioReader& reader, hosting::Plugin& plugin, AudioWriter& writer,
              mastering::PcmQuantizer* quantizer, mastering::TruePeakLimiter* ceiling, MeterThread* inputMeter,
              MeterThread& outputMeter, ProgressBar& progress, const std::atomic<bool>& stop,
-             hosting::EditorWindow* window)
+             hosting::EditorWindow* window, RenderGuards& guards)
         : options_(options), reader_(reader), plugin_(plugin), ceiling_(ceiling), inputMeter_(inputMeter),
-          progress_(progress), stop_(stop), window_(window), fileChannels_(reader.channels()),
-          block_(options.setup.block), output_(writer, quantizer, outputMeter, fileChannels_),
+          progress_(progress), stop_(stop), window_(window), guards_(guards),
+          fileChannels_(reader.channels()), block_(options.setup.block),
+          output_(writer, quantizer, outputMeter, fileChannels_),
           writing_([this](const std::vector<Sample>& chunk) { output_.consume(chunk); }, !options.oneThread) {
         fileIn_.resize(size_t(block_ * fileChannels_));
         readAhead_.resize(kChunkFrames * size_t(fileChannels_));
@@ -252,6 +248,7 @@ public:
             plugin_.setTimeInfo(timeAt(processed, rate));
             process();
             processed += block_;
+            if (guards_.noiseFloor) guards_.noiseFloor->look(processed);
             // Effects with look-ahead report their delay when they know the sample rate, some not
             // before their first block: it is read after that. The ceiling's own look-ahead is always
             // made up for.
@@ -261,6 +258,9 @@ public:
                        (ceiling_ ? ceiling_->latency() : 0);
             }
             collectOutput();
+            guards_.plugin.clean(fileOut_.data(), fileOut_.size());
+            if (guards_.gain != 1.0)
+                for (Sample& sample : fileOut_) sample *= Sample(guards_.gain);
             if (ceiling_) ceiling_->process(fileOut_.data(), block_);
             const int64_t skipped = std::min<int64_t>(skip, block_);
             skip -= skipped;
@@ -302,6 +302,7 @@ private:
         while (got < block_) {
             if (readAheadAt_ == readAheadFrames_) {
                 readAheadFrames_ = reader_.read(readAhead_.data(), int64_t(kChunkFrames));
+                guards_.input.clean(readAhead_.data(), size_t(readAheadFrames_ * fileChannels_));
                 readAheadAt_ = 0;
                 if (readAheadFrames_ == 0) break;
             }
@@ -371,6 +372,7 @@ private:
     ProgressBar& progress_;
     const std::atomic<bool>& stop_;
     hosting::EditorWindow* window_;
+    RenderGuards& guards_;
     const int fileChannels_;
     const int32_t block_;
     std::vector<Sample> fileIn_, fileOut_;
@@ -417,12 +419,14 @@ std::vector<std::string> configurePlugin(hosting::Plugin& plugin, const PluginSe
             throw SettingError(setup.plugin, error.what());
         }
     }
-    if (setup.saveState) {
-        const auto bytes = plugin.chunk();
-        if (bytes.empty()) throw FileError(*setup.saveState, "the plug-in has no state to save");
-        writeTextFile(*setup.saveState, std::string(bytes.begin(), bytes.end()));
-    }
+    if (setup.saveState) saveState(plugin, *setup.saveState);
     return notes;
+}
+
+void saveState(hosting::Plugin& plugin, const std::filesystem::path& path) {
+    const auto bytes = plugin.chunk();
+    if (bytes.empty()) throw FileError(path, "the plug-in has no state to save");
+    writeTextFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
 namespace {
@@ -530,7 +534,20 @@ void writeTextFile(const std::filesystem::path& path, const std::string& text) {
     file.commit();
 }
 
-RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& stop) {
+namespace {
+
+// The step of an input sample, as full scale is 1: of its integer format, and of 24 bits for floats and
+// codecs, whose own resolution lies below anything audible.
+double quantizationFloorDbfs(int format) {
+    constexpr int kFloatBits = 24;
+    const int bits = integerBits(format) > 0 ? integerBits(format) : kFloatBits;
+    return 20.0 * std::log10(std::ldexp(1.0, 1 - bits));
+}
+
+} // namespace
+
+Pass renderPass(const RenderOptions& options, const PassAdjustments& adjustments,
+                const std::atomic<bool>& stop) {
     checkOutputPath(options.output, &options.input);
     if (options.setup.saveState) checkOutputPath(*options.setup.saveState, &options.input, &options.output);
     AudioReader reader(options.input);
@@ -542,7 +559,17 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
 
     auto plugin = loadPlugin(options.setup, reader.sampleRate());
     RenderResult result;
-    result.notes = configurePlugin(*plugin, options.setup);
+    // The state is saved with the loudness correction, which a host needs to play it alike, and without
+    // the raised target of a mono file, which the renderer makes again from the state.
+    PluginSetup setup = options.setup;
+    setup.saveState.reset();
+    // A preset's settings for the leveler come first, as the LV2 preset holds them; --set may change them.
+    if (options.preset && plugin->uniqueId() == kVandrelId) {
+        auto settings = presetSettings(*options.preset);
+        settings.insert(settings.end(), setup.settings.begin(), setup.settings.end());
+        setup.settings = std::move(settings);
+    }
+    result.notes = configurePlugin(*plugin, setup);
     if (plugin->numOutputs() < 1) throw FileError(options.setup.plugin, "the plug-in has no audio outputs");
     if (options.doublePrecision && !plugin->hasFlag(vst2::effFlagsCanDoubleReplacing))
         throw FileError(options.setup.plugin, "the plug-in cannot process 64-bit audio (leave out --double)");
@@ -556,11 +583,24 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     if (!result.target) result.target = options.setup.target;
     result.noiseFloor = displayedValue(*plugin, "Noise Floor");
     result.noiseFloorLowest = displayedValue(*plugin, "Noise Floor", 0.0f);
+    result.trace.automaticThreshold = displayedValue(*plugin, "Automatic Threshold").value_or(0.0) == 1.0;
     result.outputFormat = describeFormat(format.format);
     result.formatNote = format.note;
+    result.inputFloorDbfs = quantizationFloorDbfs(reader.format());
+    if (adjustments.correctionDb != 0.0)
+        result.correction = correctLoudness(*plugin, adjustments.correctionDb);
+    if (options.setup.saveState) saveState(*plugin, *options.setup.saveState);
+    const bool mono = reader.channels() == 1;
+    result.dualMono = mono && options.dualMono;
+    if (mono && !options.dualMono && result.targetFromPlugin)
+        result.monoPluginTarget = raiseTargetForMono(*plugin, *result.target, result.notes);
+    RenderGuards guards;
+    if (result.correction) guards.gain = std::pow(10.0, result.correction->gainDb / 20.0);
+    ParameterTrace noiseFloor(*plugin, "Noise Floor");
+    guards.noiseFloor = &noiseFloor;
 
-    TemporaryFile temporary(options.output);
-    AudioWriter writer(temporary.takeDescriptor(), options.output, format.format, reader.channels(),
+    auto temporary = std::make_unique<TemporaryFile>(options.output);
+    AudioWriter writer(temporary->takeDescriptor(), options.output, format.format, reader.channels(),
                        reader.sampleRate());
     writer.setFlacLevel(options.flacLevel);
     const TagCarrier tags(options.input, reader);
@@ -570,13 +610,17 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     if (const int bits = integerBits(format.format))
         quantizer.emplace(bits, reader.channels(), options.dither);
     result.dithered = quantizer && quantizer->dithers();
+    std::optional<double> ceilingDbtp;
+    if (options.ceiling) ceilingDbtp = *options.ceiling - adjustments.ceilingLowerDb;
     std::optional<mastering::TruePeakLimiter> ceiling;
-    if (options.ceiling) ceiling.emplace(reader.channels(), reader.sampleRate(), *options.ceiling);
+    if (ceilingDbtp) ceiling.emplace(reader.channels(), reader.sampleRate(), *ceilingDbtp);
 
     const bool threaded = !options.oneThread;
+    const auto monoCount =
+        options.dualMono ? mastering::MonoCount::kDualMono : mastering::MonoCount::kOneChannel;
     std::optional<MeterThread> inputMeter;
-    if (options.measureInput) inputMeter.emplace(reader.channels(), reader.sampleRate(), threaded);
-    MeterThread outputMeter(reader.channels(), reader.sampleRate(), threaded);
+    if (options.measureInput) inputMeter.emplace(reader.channels(), reader.sampleRate(), monoCount, threaded);
+    MeterThread outputMeter(reader.channels(), reader.sampleRate(), monoCount, threaded);
     ProgressBar progress(options.progress, reader.frames(), reader.sampleRate());
     if (options.progressCounter) {
         options.progressCounter->framesTotal.store(reader.frames());
@@ -594,10 +638,10 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     MeterThread* input = inputMeter ? &*inputMeter : nullptr;
     const auto done = options.doublePrecision
                           ? Renderer<double>(options, reader, *plugin, writer, rounding, limiter, input,
-                                             outputMeter, progress, stop, window.get())
+                                             outputMeter, progress, stop, window.get(), guards)
                                 .run()
                           : Renderer<float>(options, reader, *plugin, writer, rounding, limiter, input,
-                                            outputMeter, progress, stop, window.get())
+                                            outputMeter, progress, stop, window.get(), guards)
                                 .run();
     result.latency = done.latency;
     window.reset();
@@ -605,12 +649,11 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     writer.close();
     if (inputMeter) inputMeter->finish();
     outputMeter.finish();
-    auto [carried, dropped] = tags.afterAudio(temporary.path(), format.format, options.output);
+    auto [carried, dropped] = tags.afterAudio(temporary->path(), format.format, options.output);
     result.metadataCarried = std::move(carried);
     result.metadataDropped = std::move(dropped);
-    makeReproducible(temporary.path(), format.format, options.output);
+    makeReproducible(temporary->path(), format.format, options.output);
     if (stop.load()) throw Interrupted();
-    temporary.commit();
     progress.finish();
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.frames = done.frames;
@@ -618,17 +661,22 @@ RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& s
     if (inputMeter) {
         result.input = inputMeter->meter().summary();
         result.inputShortTerm = inputMeter->meter().shortTerm();
+        result.inputHopPeaks = inputMeter->meter().hopPeaks();
     } else {
         constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
-        result.input = {kUnknown, kUnknown, kUnknown, kUnknown, kUnknown, kUnknown};
+        result.input = {kUnknown, kUnknown, kUnknown, kUnknown, kUnknown, kUnknown, kUnknown};
     }
     result.output = outputMeter.meter().summary();
     result.outputShortTerm = outputMeter.meter().shortTerm();
     if (quantizer) result.clippedSamples = quantizer->clipped();
     if (ceiling)
-        result.ceiling = CeilingReport{*options.ceiling, ceiling->latency(), ceiling->largestReductionDb(),
+        result.ceiling = CeilingReport{*ceilingDbtp, ceiling->latency(), ceiling->largestReductionDb(),
                                        double(ceiling->limitedFrames()) / reader.sampleRate()};
-    return result;
+    result.trace.noiseFloor = noiseFloor.changes();
+    result.inputNotNumbers = guards.input.notNumbers();
+    result.inputInfinite = guards.input.infinite();
+    result.pluginNonFinite = guards.plugin.notNumbers() + guards.plugin.infinite();
+    return {std::move(result), std::move(temporary), format.format};
 }
 
 } // namespace render

@@ -3,6 +3,7 @@
 
 #include "hosting/editor_window.h"
 #include "hosting/plugin.h"
+#include "leveler/delivery_presets.h"
 #include "mastering/loudness.h"
 
 #include <atomic>
@@ -30,8 +31,11 @@ public:
         : std::runtime_error(plugin.string() + ": " + reason) {}
 };
 
-// The parameter a target loudness is set through.
+// The parameter a target loudness is set through, and the one a loudness correction goes to.
 inline constexpr const char* kTargetParameter = "Target LUFS";
+inline constexpr const char* kOutputTrimParameter = "Output Trim";
+// How much louder a mono channel played on two loudspeakers is than the channel counted once.
+inline constexpr double kDualMonoDb = 3.0103;
 
 // The FLAC level a render writes at unless told otherwise: on speech and music its files are 0.4 to 2 %
 // larger than level 5's (FLAC's own default) for well under half the encoding time.
@@ -80,6 +84,11 @@ struct RenderOptions {
     bool editor = false;
     // The pace of that playback; the machine's own clock when not given.
     hosting::PlaybackClock* playbackClock = nullptr;
+    // A mono file counts as played on two loudspeakers (3 dB louder) rather than as one channel.
+    bool dualMono = false;
+    // The delivery the output is judged against (its target and ceiling are in setup.target and
+    // ceiling); a render that misses its tolerance is done again with the loudness corrected.
+    const leveler::DeliveryPreset* preset = nullptr;
 };
 
 struct CeilingReport {
@@ -87,6 +96,31 @@ struct CeilingReport {
     int32_t latency = 0;         // frames, always compensated
     double largestReduction = 0; // dB
     double limitedSeconds = 0;   // lowered by more than 0.1 dB
+};
+
+// The integrated loudness corrected by a static gain after a render that missed the tolerance: on the
+// plug-in's Output Trim where it reaches, the rest before the ceiling.
+struct LoudnessCorrection {
+    double missedByLu = 0.0;                // the first render's output minus the target
+    std::optional<double> trimFrom, trimTo; // the Output Trim, dB, when the plug-in has one
+    double gainDb = 0.0;                    // before the ceiling
+    int steps = 1;                          // times the gain was raised
+};
+
+// A codec's output decoded again and measured; when its true peak came out over the ceiling, rendered
+// again with the ceiling lowered.
+struct DecodedCheck {
+    double firstTruePeak = 0.0; // dBTP, of the first render's file decoded
+    double ceilingUsed = 0.0;   // dBTP, the ceiling the written file was limited to
+    int renders = 1;
+    double seconds = 0.0; // decoding and measuring, and the renders again
+};
+
+// What the render saw of the plug-in while it played: its noise floor (a number it moves itself when its
+// automatic threshold is on) as it changed, at input frames.
+struct PluginTrace {
+    std::vector<std::pair<int64_t, double>> noiseFloor;
+    bool automaticThreshold = false;
 };
 
 struct RenderResult {
@@ -118,6 +152,17 @@ struct RenderResult {
     std::vector<std::string> metadataCarried, metadataDropped;
     // Things the user should know that did not stop the render.
     std::vector<std::string> notes;
+    // The largest of the input's steps (the quantization floor) in dBFS: no sample above it is silence.
+    double inputFloorDbfs = 0.0;
+    std::vector<float> inputHopPeaks; // on the short-term grid, linear
+    PluginTrace trace;
+    // Input samples that were not finite numbers, set to 0; and the plug-in's.
+    int64_t inputNotNumbers = 0, inputInfinite = 0, pluginNonFinite = 0;
+    bool dualMono = false; // a mono output measured as played on two loudspeakers
+    // For a mono output counted once: the target set on the plug-in, which hears the channel on both inputs.
+    std::optional<double> monoPluginTarget;
+    std::optional<LoudnessCorrection> correction;
+    std::optional<DecodedCheck> decoded;
 };
 
 // Loads the plug-in and opens it for the sample rate and block size.
@@ -125,10 +170,31 @@ std::unique_ptr<hosting::Plugin> loadPlugin(const PluginSetup& setup, int sample
 // Restores the state, applies the settings and the target and saves the state, each as the setup asks.
 // Throws FileError, or SettingError for a setting the plug-in refuses. Answers notes for the user.
 std::vector<std::string> configurePlugin(hosting::Plugin& plugin, const PluginSetup& setup);
+void saveState(hosting::Plugin& plugin, const std::filesystem::path& path);
 
 // Renders input to output through a temporary file in the output's folder, renamed when complete.
-// `stop` ends the render early with an error (signals); nothing is left behind then.
+// `stop` ends the render early with an error (signals); nothing is left behind then. A codec's output is
+// decoded and measured as written; a preset's tolerance missed, or a decoded true peak over the ceiling,
+// renders again with the correction.
 RenderResult renderFile(const RenderOptions& options, const std::atomic<bool>& stop);
+
+class TemporaryFile;
+
+// What one render changes beyond the options.
+struct PassAdjustments {
+    double correctionDb = 0.0; // on the plug-in's Output Trim where it reaches, the rest before the ceiling
+    double ceilingLowerDb = 0.0;
+};
+
+// One render into a temporary file, not yet in place; the result describes the samples as handed to the
+// encoder.
+struct Pass {
+    RenderResult result;
+    std::unique_ptr<TemporaryFile> file;
+    int format = 0; // libsndfile's
+};
+Pass renderPass(const RenderOptions& options, const PassAdjustments& adjustments,
+                const std::atomic<bool>& stop);
 
 // A file to write must not be the input (nor another file already claimed), nor a folder, nor in a folder
 // that does not exist.

@@ -2,6 +2,7 @@
 #include "hosting/parameters.h"
 #include "render/audio_file.h"
 #include "render/batch.h"
+#include "render/delivery.h"
 #include "render/json.h"
 #include "render/known_plugins.h"
 #include "render/progress.h"
@@ -47,6 +48,13 @@ Options:
                              ~/.vst, /usr/local/lib/vst, /usr/lib/vst)
   --target LUFS              set the "Target LUFS" parameter (after --set); the report and a
                              warning tell how far the output misses it
+  --preset NAME              deliver to a platform's or broadcaster's rule: its target, true
+                             peak and tolerance (see --list-presets); a render that misses
+                             the tolerance is rendered again with the loudness corrected by
+                             the plug-in's Output Trim, and the report gives the verdict
+  --list-presets             list the presets, then exit
+  --dual-mono                count a mono file twice, as played on two loudspeakers (3 dB
+                             louder), rather than once as BS.1770 and standard meters do
   --set NAME=VALUE           set a parameter, by name (its unit may follow in brackets) or
                              by number from 1, to a value in its own units as its display
                              shows them, off/on for switches (repeatable)
@@ -70,7 +78,8 @@ Options:
                              side by side (each job of a batch does so)
   --flac-level N             FLAC compression, 0 (fastest) to 8 (smallest), default 1; the
                              samples are the same at every level
-  --strict                   exit with 3 when there is a warning (clipping, target missed)
+  --strict                   exit with 3 when there is a warning (clipping, target missed,
+                             a preset's verdict failed)
   --quiet                    no progress bar and no report on stdout; warnings still go to
                              stderr
   --version                  the version of the renderer and its libraries
@@ -121,6 +130,7 @@ struct Command {
     bool listParams = false;
     bool quiet = false;
     bool strict = false;
+    bool targetGiven = false, ceilingGiven = false;
     std::optional<std::filesystem::path> json, plot;
     render::BatchOptions batch;
     bool batchMode = false;
@@ -185,12 +195,25 @@ Command parse(int argc, char** argv) {
             command.plot = value();
         } else if (arg == "--target") {
             setup.target = parseNumber(arg, value());
+            command.targetGiven = true;
+        } else if (arg == "--preset") {
+            const std::string name = value();
+            command.render.preset = leveler::DeliveryPresetNamed(name);
+            if (command.render.preset == nullptr)
+                throw UsageError("--preset: no preset '" + name + "' (" + render::presetNames() + ")");
+        } else if (arg == "--list-presets") {
+            std::fputs(render::presetListing().c_str(), stdout);
+            std::exit(0);
+        } else if (arg == "--dual-mono") {
+            command.render.dualMono = true;
         } else if (arg == "--true-peak") {
             const double ceiling = parseNumber(arg, value());
             if (ceiling < -30 || ceiling > 0) throw UsageError("--true-peak: expects dBTP from -30 to 0");
             command.render.ceiling = ceiling;
+            command.ceilingGiven = true;
         } else if (arg == "--no-ceiling") {
             command.render.ceiling.reset();
+            command.ceilingGiven = true;
         } else if (arg == "--no-dither") {
             command.render.dither = false;
         } else if (arg == "--strict") {
@@ -251,6 +274,15 @@ Command parse(int argc, char** argv) {
     if (command.mergeReports) {
         if (command.files.empty()) throw UsageError("--merge-reports: needs the batch summaries to merge");
         return command;
+    }
+    if (const leveler::DeliveryPreset* preset = command.render.preset) {
+        // The preset is the rule the output is judged by: its target and ceiling are not to be changed.
+        if (command.targetGiven)
+            throw UsageError("--target: the preset sets the target; leave out one of them");
+        if (command.ceilingGiven)
+            throw UsageError("--true-peak, --no-ceiling: the preset sets the ceiling; leave out one of them");
+        setup.target = preset->targetLufs;
+        command.render.ceiling = preset->truePeakDbtp;
     }
     if (command.batchMode) {
         if (command.batch.outDir.empty())
@@ -423,7 +455,7 @@ int run(int argc, char** argv) {
     }
     if (!command.quiet) std::fputs(render::textReport(options, result).c_str(), stdout);
     for (const auto& note : result.notes) std::fprintf(stderr, "%s: note: %s\n", kProgram, note.c_str());
-    const auto warnings = render::warningsFor(result);
+    const auto warnings = render::warningsFor(options, result);
     for (const auto& warning : warnings) std::fprintf(stderr, "%s: warning: %s\n", kProgram, warning.c_str());
     return command.strict && !warnings.empty() ? kWarned : 0;
 }

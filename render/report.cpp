@@ -1,6 +1,9 @@
 #include "render/report.h"
 
+#include "render/delivery.h"
+#include "render/diagnosis.h"
 #include "render/json.h"
+#include "render/passes.h"
 #include "render/progress.h"
 
 #include <algorithm>
@@ -31,25 +34,6 @@ std::optional<double> deviation(const RenderResult& result) {
     return result.output.integrated - *result.target;
 }
 
-// What can be seen to keep the output from its target.
-std::string missCause(const RenderResult& result) {
-    if (result.inputMeasured && !std::isfinite(result.input.integrated)) return "the input is silent";
-    if (result.inputMeasured && result.noiseFloor && result.input.truePeak < *result.noiseFloor) {
-        const double suggested =
-            std::max(result.noiseFloorLowest.value_or(-INFINITY), std::floor(result.input.truePeak - 10.0));
-        return "the input's peaks (" + number(result.input.truePeak, "%.1f") +
-               " dBTP) stay below the Noise Floor (" + number(*result.noiseFloor, "%.0f") +
-               " dBFS), so the gate never opens; set a lower floor, e.g. --set \"Noise Floor=" +
-               number(suggested, "%.0f") + "\"";
-    }
-    if (!std::isfinite(result.output.integrated)) return "the output is silent";
-    if (result.ceiling && result.ceiling->largestReduction > 3.0)
-        return "the true-peak ceiling lowered peaks by up to " +
-               number(result.ceiling->largestReduction, "%.1f") +
-               " dB: the programme's peaks leave no room for this target";
-    return "";
-}
-
 std::string jsonLoudness(const std::filesystem::path& file, const mastering::LoudnessSummary& loudness) {
     return "{\"file\": " + jsonString(file.string()) +
            ", \"integrated_lufs\": " + jsonNumber(loudness.integrated) +
@@ -62,22 +46,38 @@ std::string jsonLoudness(const std::filesystem::path& file, const mastering::Lou
 
 } // namespace
 
-std::vector<std::string> warningsFor(const RenderResult& result) {
-    std::vector<std::string> warnings;
+std::vector<std::string> warningsFor(const RenderOptions& options, const RenderResult& result) {
+    std::vector<std::string> warnings = sampleWarnings(result);
     if (result.clippedSamples && *result.clippedSamples > 0)
         warnings.push_back(counted(*result.clippedSamples, "sample") +
                            " clipped at full scale in the output (" + result.outputFormat + ")" +
                            (result.ceiling ? "" : "; the true-peak ceiling is off"));
+    if (result.decoded && result.ceiling && !atOrUnder(result.output.truePeak, result.ceiling->dbtp))
+        warnings.push_back("the written file decoded again peaks at " + number(result.output.truePeak) +
+                           " dBTP, over the ceiling of " + number(result.ceiling->dbtp, "%.1f") +
+                           " dBTP, after " + std::to_string(result.decoded->renders) + " renders");
     if (!result.target || result.frames == 0) return warnings;
+    const auto verdict = verdictFor(options, result);
     const auto missed = deviation(result);
-    if (missed && std::abs(*missed) <= kTargetTolerance) return warnings;
-    std::string text =
-        missed ? "the output is at " + number(result.output.integrated, "%.1f") + " LUFS, " +
-                     number(std::abs(*missed), "%.1f") + " LU " + (*missed > 0 ? "above" : "below") +
-                     " the target of " + number(*result.target, "%.1f") + " LUFS"
-               : "the output has no loudness; the target was " + number(*result.target, "%.1f") + " LUFS";
-    if (const std::string cause = missCause(result); !cause.empty()) text += ": " + cause;
-    warnings.push_back(text);
+    const bool loudnessFails =
+        verdict ? !verdict->checks.front().pass : !(missed && std::abs(*missed) <= kTargetTolerance);
+    if (verdict && !verdict->pass()) {
+        std::string text = verdictWarning(*verdict);
+        if (const std::string cause = targetMissCause(result); loudnessFails && !cause.empty())
+            text += ": " + cause;
+        warnings.push_back(text);
+    } else if (!verdict && loudnessFails) {
+        std::string text =
+            missed ? "the output is at " + number(result.output.integrated, "%.1f") + " LUFS, " +
+                         number(std::abs(*missed), "%.1f") + " LU " + (*missed > 0 ? "above" : "below") +
+                         " the target of " + number(*result.target, "%.1f") + " LUFS"
+                   : "the output has no loudness; the target was " + number(*result.target, "%.1f") + " LUFS";
+        if (const std::string cause = targetMissCause(result); !cause.empty()) text += ": " + cause;
+        warnings.push_back(text);
+    }
+    // Met on the whole, the target may still have been missed for long stretches.
+    if (!loudnessFails)
+        for (std::string& warning : quietStretchWarnings(result)) warnings.push_back(std::move(warning));
     return warnings;
 }
 
@@ -118,6 +118,8 @@ std::string textReport(const RenderOptions& options, const RenderResult& result)
         text += "Target:      " + number(*result.target, "%.1f") + " LUFS" +
                 (missed ? ", output " + number(*missed, "%+.1f") + " LU from it" : "") + "\n";
     }
+    text += passesText(result);
+    if (const auto verdict = verdictFor(options, result)) text += verdictText(*verdict);
     if (!result.metadataCarried.empty()) text += "Metadata:    " + joined(result.metadataCarried) + "\n";
     if (!result.metadataDropped.empty()) text += "Not carried: " + joined(result.metadataDropped) + "\n";
     text += "\n";
@@ -159,7 +161,8 @@ std::string jsonReport(const RenderOptions& options, const RenderResult& result)
            ", \"latency_compensated\": " + (result.latencyCompensated ? "true" : "false") +
            ", \"double_precision\": " + (options.doublePrecision ? "true" : "false") +
            ", \"block_size\": " + std::to_string(options.setup.block) + "}" + ",\n  \"ceiling\": " + ceiling +
-           ",\n  \"target\": " + target + ",\n  \"warnings\": " + jsonStrings(warningsFor(result)) +
+           ",\n  \"target\": " + target + ",\n  \"verdict\": " + verdictJson(verdictFor(options, result)) +
+           ",\n  " + passesJson(result) + ",\n  \"warnings\": " + jsonStrings(warningsFor(options, result)) +
            ",\n  \"notes\": " + jsonStrings(result.notes) +
            ",\n  \"sample_rate\": " + std::to_string(result.sampleRate) +
            ",\n  \"channels\": " + std::to_string(result.channels) +

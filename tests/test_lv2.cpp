@@ -1,5 +1,6 @@
 // The LV2 bundle as LV2 hosts meet it: Debian's validator on its Turtle, our lilv host for its ports and its
 // sound against the VST's through our VST host, its state in a session, and lv2apply against the renderer.
+#include "leveler/delivery_presets.h"
 #include "leveler/readings.h"
 #include "runtime/parvex.h"
 #include "testkit/lv2_pair.h"
@@ -53,7 +54,8 @@ TEST(Lv2Bundle, PassesDebiansValidatorWithoutErrorOrWarning) {
     TempFolder temp;
     const std::string command =
         "lv2_validate " + (kBundle / "manifest.ttl").string() + " " + (kBundle / "vandrel2.ttl").string() +
-        " " + (kBundle / "vandrel2_ui.ttl").string() + " >" + (temp / "out.txt").string() + " 2>&1";
+        " " + (kBundle / "vandrel2_ui.ttl").string() + " " + (kBundle / "presets.ttl").string() + " >" +
+        (temp / "out.txt").string() + " 2>&1";
     const int status = std::system(command.c_str());
     const std::string report = ReadFile(temp / "out.txt");
     EXPECT_EQ(status, 0) << report;
@@ -181,6 +183,42 @@ TEST(Lv2Plugin, SoundsLikeTheVstAtEveryRateAndBlockLength) {
         const auto [vst, lv2] = pair.Run(input, {length}, {{2, "target_lufs", -30}});
         EXPECT_EQ(FirstDifference(vst, lv2), -1);
     }
+}
+
+// The delivery presets as a host lists them, and each applied over settings far from it: every control takes
+// the preset's value (the target, its own settings, the defaults for the rest), and the plug-in then sounds
+// as the VST set to the same values does.
+TEST(Lv2Plugin, DeliveryPresetsAreListedAndSetEveryControl) {
+    hosting::Lv2Plugin listing(kBundle, lv2port::kPluginUri);
+    const auto presets = listing.presets();
+    ASSERT_EQ(presets.size(), leveler::kDeliveryPresetCount);
+    const StereoFloats programme = Floats(leveler_test::MusicLike(48000, 4, 3), 0.2);
+    for (const leveler::DeliveryPreset& preset : leveler::kDeliveryPresets) {
+        const auto listed = std::find_if(presets.begin(), presets.end(), [&](const hosting::Lv2Preset& p) {
+            return p.label == preset.label;
+        });
+        ASSERT_NE(listed, presets.end()) << preset.label;
+        EXPECT_EQ(listed->uri, std::string(lv2port::kPluginUri) + ":preset:" + preset.name);
+
+        Pair pair(48000, 256);
+        for (const leveler::ParameterRow& row : leveler::kParameters)
+            pair.lv2->control(row.symbol) = static_cast<float>(row.registered.maximum);
+        pair.lv2->applyPreset(listed->uri);
+        for (const leveler::ParameterRow& row : leveler::kParameters) {
+            double expected = row.defaultValue;
+            if (std::string_view(row.symbol) == "target_lufs") expected = preset.targetLufs;
+            for (const leveler::PresetSetting& setting : preset.settings)
+                if (setting.symbol != nullptr && std::string_view(setting.symbol) == row.symbol)
+                    expected = setting.value;
+            EXPECT_EQ(pair.lv2->control(row.symbol), static_cast<float>(expected))
+                << preset.name << " " << row.symbol;
+            pair.Set(row.symbol, expected);
+        }
+        pair.Start();
+        const auto [fromVst, fromLv2] = pair.Run(programme, {256});
+        EXPECT_EQ(FirstDifference(fromVst, fromLv2), -1) << preset.name;
+    }
+    EXPECT_THROW(listing.applyPreset(std::string(lv2port::kPluginUri) + ":preset:none"), hosting::Lv2Error);
 }
 
 // The automatic trim moves "Input Trim" inside the plug-in while the host's control stays where the user

@@ -28,16 +28,24 @@ std::vector<float> bursts(int channels, int rate, double seconds) {
 }
 
 TEST(LoudnessMeter, ShortTermAndSummaryAgreeWithLibebur128Itself) {
-    // 11025 Hz is the rate at which libebur128 gates its own blocks.
-    for (const auto& [channels, rate] :
-         {std::pair{2, 48000}, std::pair{1, 44100}, std::pair{2, 22050}, std::pair{2, 11025}}) {
+    // 11025 Hz is the rate at which libebur128 gates its own blocks. Mono counts once, as libebur128 counts
+    // one channel by default, or twice, as its dual-mono channel does.
+    using mastering::MonoCount;
+    struct Case {
+        int channels, rate;
+        MonoCount mono;
+    };
+    for (const auto& [channels, rate, mono] :
+         {Case{2, 48000, MonoCount::kOneChannel}, Case{1, 44100, MonoCount::kOneChannel},
+          Case{1, 44100, MonoCount::kDualMono}, Case{2, 22050, MonoCount::kOneChannel},
+          Case{2, 11025, MonoCount::kOneChannel}}) {
         const auto samples = bursts(channels, rate, 12.0);
         const int64_t frames = int64_t(samples.size()) / channels;
-        mastering::LoudnessMeter meter(channels, rate);
+        mastering::LoudnessMeter meter(channels, rate, mono);
         ebur128_state* reference =
             ebur128_init(unsigned(channels), unsigned(rate),
                          EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
-        if (channels == 1) ebur128_set_channel(reference, 0, EBUR128_DUAL_MONO);
+        if (mono == MonoCount::kDualMono) ebur128_set_channel(reference, 0, EBUR128_DUAL_MONO);
         std::vector<double> expected;
         const int64_t hop = rate / 10;
         // Uneven pieces for the meter, whole hops for the reference.
@@ -230,6 +238,26 @@ TEST(TruePeakLimiter, ChangesOnlyTheNeighbourhoodOfAPeakWithASmoothRampAndKeepsT
     EXPECT_LT(deepest, 0.6);
     // A ramp over milliseconds, not a jump: 2 ms at least from unity to the deepest gain.
     EXPECT_LT(steepest, (1.0 - deepest) / (0.002 * kRate));
+}
+
+// A gain of 1e-19 must be as exact as the sample it lowers: one sample of 1e19 (or of the largest float)
+// among ordinary programme leaves the output under the ceiling, in either width.
+TEST(TruePeakLimiter, HoldsTheCeilingForSamplesOfAnySize) {
+    constexpr int kRate = 48000;
+    const std::vector<float> programme = bursts(2, kRate, 3.0);
+    for (const double size : {1e5, 1e10, 1e19, 3e38, 1e300}) {
+        std::vector<double> input(programme.begin(), programme.end());
+        input[2 * kRate] = size;
+        input[2 * kRate + 3] = -size;
+        const std::vector<double> doubles = limited(input, 2, kRate, -1.0);
+        const std::vector<float> asFloats(doubles.begin(), doubles.end());
+        EXPECT_LE(20 * std::log10(libebur128TruePeak(asFloats, 2, kRate)), -1.0 + 1e-3)
+            << size << " as doubles";
+        if (size > 3.4e38) continue;
+        const std::vector<float> floats =
+            limited(std::vector<float>(input.begin(), input.end()), 2, kRate, -1.0);
+        EXPECT_LE(20 * std::log10(libebur128TruePeak(floats, 2, kRate)), -1.0 + 1e-3) << size << " as floats";
+    }
 }
 
 TEST(LoudnessMeter, SilenceHasNoLoudness) {

@@ -102,7 +102,8 @@ Audio programme(int channels, double seconds, int format, unsigned seed = 1) {
     return audio;
 }
 
-// Integrated loudness (LUFS) and true peak (dBTP), by libebur128 on the whole programme.
+// Integrated loudness (LUFS) and true peak (dBTP), by libebur128 on the whole programme, as a standard
+// meter reads a file: a mono file's channel counted once.
 struct Measured {
     double integrated = 0, truePeak = 0;
 };
@@ -110,7 +111,6 @@ struct Measured {
 Measured measure(const Audio& audio) {
     ebur128_state* state =
         ebur128_init(unsigned(audio.channels), unsigned(audio.rate), EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
-    if (audio.channels == 1) ebur128_set_channel(state, 0, EBUR128_DUAL_MONO);
     ebur128_add_frames_double(state, audio.samples.data(), audio.frames());
     Measured measured;
     ebur128_loudness_global(state, &measured.integrated);
