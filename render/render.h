@@ -105,6 +105,8 @@ struct RenderResult {
     std::vector<std::string> metadataCarried, metadataDropped;
     // Things the user should know that did not stop the render.
     std::vector<std::string> notes;
+    // What was found wrong with the input while rendering it (a header that claims another length).
+    std::vector<std::string> warnings;
 };
 
 // Loads the plug-in and opens it for the sample rate and block size.
@@ -139,6 +141,7 @@ private:
     std::filesystem::path target_;
     std::filesystem::path temporary_;
     int descriptor_ = -1;
+    int lock_ = -1;
     bool committed_ = false;
 };
 

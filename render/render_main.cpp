@@ -3,6 +3,7 @@
 #include "render/audio_file.h"
 #include "render/batch.h"
 #include "render/json.h"
+#include "render/paths.h"
 #include "render/render.h"
 #include "render/report.h"
 
@@ -349,29 +350,48 @@ void stopOnSignals() {
 }
 
 // The summary of a batch or of its merged parts: the table on stdout, the document with --json.
-int summarise(const Command& command, const std::vector<std::string>& records, std::optional<double> wall) {
-    if (command.json) render::writeTextFile(*command.json, render::batchJson(records, wall));
-    if (!command.quiet) std::fputs(render::batchTable(records, wall).c_str(), stdout);
-    return render::batchIncomplete(records) ? kIncomplete : 0;
+int summarise(const Command& command, const render::BatchSummary& summary) {
+    if (command.json) render::writeTextFile(*command.json, render::batchJson(summary));
+    if (!command.quiet) std::fputs(render::batchTable(summary).c_str(), stdout);
+    return render::batchIncomplete(summary.records) ? kIncomplete : 0;
+}
+
+// Clears what killed runs left of the files this one writes, and says so.
+size_t removeLeftovers(const std::vector<std::filesystem::path>& outputs) {
+    const size_t removed = render::removeStalePartials(outputs);
+    if (removed > 0)
+        fail("note: removed " + std::to_string(removed) + " temporary files that interrupted runs left");
+    return removed;
 }
 
 int runBatch(Command& command) {
     auto& batch = command.batch;
     batch.render = command.render;
     if (batch.jobs == 0) batch.jobs = cores();
+    // Every file is known and checked against the others before anything is written, the output folder
+    // included.
+    render::BatchPlan plan = render::collectBatch(batch);
+    auto uses = render::batchPathUses(batch, plan.items);
+    if (command.json) uses.push_back({*command.json, "--json", true});
+    render::checkPathClashes(uses);
     std::error_code error;
     std::filesystem::create_directories(batch.outDir, error);
     if (!std::filesystem::is_directory(batch.outDir))
         throw render::FileError(batch.outDir, "cannot make the output folder" +
                                                   (error ? ": " + error.message() : std::string()));
     if (command.json) render::checkOutputPath(*command.json, nullptr);
-    const auto items = render::collectBatch(batch);
+    const auto items = render::shardOf(batch, std::move(plan.items));
     if (items.empty()) fail("note: no audio files to render (folders are searched for known audio names)");
+    auto outputs = render::batchOutputs(batch, items);
+    if (command.json) outputs.push_back(*command.json);
+    render::BatchSummary summary{{}, std::move(plan.leftOut), removeLeftovers(outputs), std::nullopt};
     batch.display = !command.quiet && isatty(STDERR_FILENO);
     batch.log = !command.quiet && !batch.display;
     stopOnSignals();
     const auto outcome = render::runBatch(batch, items, stopRequested);
-    const int status = summarise(command, outcome.records, outcome.wallSeconds);
+    summary.records = outcome.records;
+    summary.wallSeconds = outcome.wallSeconds;
+    const int status = summarise(command, summary);
     if (stopRequested.load()) {
         fail("interrupted; the files done are complete, the rest left out");
         return kSignalled + stopSignal.load();
@@ -379,12 +399,28 @@ int runBatch(Command& command) {
     return status != 0 ? status : command.strict && outcome.warned ? kWarned : 0;
 }
 
+// Every file a single render reads against every file it writes.
+void checkSingleRender(const Command& command) {
+    const auto& options = command.render;
+    const auto& setup = options.setup;
+    std::vector<render::PathUse> uses = {{options.input, "the input file", false},
+                                         {options.output, "the output file", true},
+                                         {setup.plugin, "the plug-in", false}};
+    // A state loaded and saved back to its file, as the settings changed it, is one use.
+    if (setup.loadState && !(setup.saveState && render::sameFile(*setup.loadState, *setup.saveState)))
+        uses.push_back({*setup.loadState, "--load-state", false});
+    for (const auto& [file, option] :
+         {std::pair{command.json, "--json"}, {command.plot, "--plot"}, {setup.saveState, "--save-state"}})
+        if (file) uses.push_back({*file, option, true});
+    render::checkPathClashes(uses);
+}
+
 int run(int argc, char** argv) {
     Command command = parse(argc, argv);
     auto& options = command.render;
     if (command.mergeReports) {
         std::vector<std::filesystem::path> documents(command.files.begin(), command.files.end());
-        return summarise(command, render::mergeRecords(documents), std::nullopt);
+        return summarise(command, render::mergeSummaries(documents));
     }
     if (!command.pluginGiven) options.setup.plugin = defaultPlugin();
     if (command.batchMode) return runBatch(command);
@@ -400,8 +436,13 @@ int run(int argc, char** argv) {
     options.output = command.files[1];
     options.progress = !command.quiet && isatty(STDERR_FILENO);
     // Files beside the output are checked before a long render rather than after it.
+    checkSingleRender(command);
     for (const auto& file : {command.json, command.plot, options.setup.saveState})
-        if (file) render::checkOutputPath(*file, &options.input, &options.output);
+        if (file) render::checkOutputPath(*file, nullptr);
+    std::vector<std::filesystem::path> outputs = {options.output};
+    for (const auto& file : {command.json, command.plot, options.setup.saveState})
+        if (file) outputs.push_back(*file);
+    removeLeftovers(outputs);
 
     stopOnSignals();
     const render::RenderResult result = render::renderFile(options, stopRequested);
@@ -424,6 +465,9 @@ int main(int argc, char** argv) {
         return run(argc, argv);
     } catch (const UsageError& error) {
         fail(std::string(error.what()) + " (see --help)");
+        return kUsage;
+    } catch (const render::PathClash& error) {
+        fail(error.what());
         return kUsage;
     } catch (const render::Interrupted&) {
         fail("interrupted; no output written");

@@ -63,7 +63,7 @@ std::string jsonLoudness(const std::filesystem::path& file, const mastering::Lou
 } // namespace
 
 std::vector<std::string> warningsFor(const RenderResult& result) {
-    std::vector<std::string> warnings;
+    std::vector<std::string> warnings = result.warnings;
     if (result.clippedSamples && *result.clippedSamples > 0)
         warnings.push_back(std::to_string(*result.clippedSamples) +
                            " samples clipped at full scale in the output (" + result.outputFormat + ")" +

@@ -13,8 +13,8 @@ namespace render {
 // How far the output may miss its target before the renderer warns.
 inline constexpr double kTargetTolerance = 2.0; // LU
 
-// What went wrong without stopping the render: samples clipped, a target missed by more than the
-// tolerance, with the cause that can be seen.
+// What went wrong without stopping the render: an input whose header claims another length than it holds,
+// samples clipped, a target missed by more than the tolerance, with the cause that can be seen.
 std::vector<std::string> warningsFor(const RenderResult& result);
 
 std::string textReport(const RenderOptions& options, const RenderResult& result);
