@@ -116,8 +116,10 @@ private:
         }
         std::sort(entries.begin(), entries.end());
         for (const auto& entry : entries) {
+            std::error_code linkError;
+            const bool link = fs::is_symlink(fs::symlink_status(entry, linkError));
             const auto status = fs::status(entry, error);
-            if (fs::is_symlink(fs::symlink_status(entry)) && !fs::exists(status)) {
+            if (link && !fs::exists(status)) {
                 leave(entry,
                       "a link to " + fs::read_symlink(entry, error).string() + ", which does not exist");
             } else if (error) {

@@ -57,7 +57,9 @@ Options:
   --no-ceiling               no true-peak ceiling
   --sample-format F          pcm16, pcm24, pcm32, float or double
   --no-dither                no TPDF dither when writing 16-bit or 8-bit samples
-  --json FILE                write the loudness report as JSON
+  --json FILE                write the loudness report as JSON (file names that are not
+                             UTF-8 keep each stray byte as \udc80 to \udcff, read back
+                             byte for byte as Python's os.fsencode does)
   --plot FILE.png            draw short-term loudness and gain over time
   --editor                   show the plug-in's panel while the file plays in real time;
                              closing the window ends OUT there
@@ -90,9 +92,18 @@ Batches (many files, each written as a single render of it would write it):
   --merge-reports            read the --json documents of a batch's parts (the files
                              named) and give the one summary; --json writes it
   A batch prints a table of every file and the totals on stdout, a progress line on a
-  terminal or a line per file otherwise (none with --quiet; failures always). Exit status:
-  0 when every file was done (or skipped), 4 when one failed or was not done, 3 with
-  --strict when one has a warning, 128 plus the signal's number when stopped by one.
+  terminal or a line per file otherwise (none with --quiet; failures always). Folders are
+  searched through symbolic links, each real folder once; what is left out (links to
+  nothing, the output folder, names that are not audio files') is listed with the reason.
+  Temporary files (OUT.partial-XXXXXX) that a killed run left of this run's outputs are
+  removed. Exit status: 0 when every file was done (or skipped), 4 when one failed or was
+  not done, 3 with --strict when one has a warning, 128 plus the signal's number when
+  stopped by one.
+
+Every file written is checked against every file read or written before anything is:
+the same file named for two uses is an error (exit status 2). A WAV output that may pass
+4 GiB is written as RF64 (a plain WAV when it stays smaller); a WAV whose header claims
+no audio or more than it holds is read to its end, with a warning of how much each.
 )";
 
 class UsageError : public std::runtime_error {
@@ -372,6 +383,8 @@ int runBatch(Command& command) {
     // included.
     render::BatchPlan plan = render::collectBatch(batch);
     auto uses = render::batchPathUses(batch, plan.items);
+    uses.push_back({batch.render.setup.plugin, "the plug-in", false});
+    if (batch.render.setup.loadState) uses.push_back({*batch.render.setup.loadState, "--load-state", false});
     if (command.json) uses.push_back({*command.json, "--json", true});
     render::checkPathClashes(uses);
     std::error_code error;
