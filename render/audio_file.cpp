@@ -1,5 +1,6 @@
 #include "render/audio_file.h"
 
+#include "render/audio_header.h"
 #include "render/progress.h"
 
 #include <algorithm>
@@ -7,8 +8,10 @@
 #include <cctype>
 #include <cstddef>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -128,33 +131,123 @@ bool valid(int format, int channels, int sampleRate) {
 
 } // namespace
 
+// A file read through libsndfile's virtual I/O, with a few bytes of its header replaced.
+struct RepairedFile {
+    int descriptor = -1;
+    int64_t size = 0, position = 0;
+    HeaderRepair repair;
+
+    ~RepairedFile() {
+        if (descriptor >= 0) ::close(descriptor);
+    }
+};
+
+namespace {
+
+RepairedFile& repaired(void* file) {
+    return *static_cast<RepairedFile*>(file);
+}
+
+SF_VIRTUAL_IO repairedIo = {
+    [](void* file) -> sf_count_t { return repaired(file).size; },
+    [](sf_count_t offset, int whence, void* file) -> sf_count_t {
+        RepairedFile& f = repaired(file);
+        f.position = offset + (whence == SEEK_CUR ? f.position : whence == SEEK_END ? f.size : 0);
+        return f.position;
+    },
+    [](void* data, sf_count_t count, void* file) -> sf_count_t {
+        RepairedFile& f = repaired(file);
+        const ssize_t got = ::pread(f.descriptor, data, size_t(count), f.position);
+        if (got <= 0) return 0;
+        const auto& [at, bytes] = f.repair;
+        for (int64_t i = std::max(at, f.position);
+             i < std::min<int64_t>(at + int64_t(bytes.size()), f.position + got); ++i)
+            static_cast<uint8_t*>(data)[i - f.position] = bytes[size_t(i - at)];
+        f.position += got;
+        return got;
+    },
+    [](const void*, sf_count_t, void*) -> sf_count_t { return 0; },
+    [](void* file) -> sf_count_t { return repaired(file).position; },
+};
+
+} // namespace
+
 AudioReader::AudioReader(const std::filesystem::path& path) : path_(path) {
     std::error_code error;
     if (!std::filesystem::exists(path, error)) throw FileError(path, "no such file");
     if (std::filesystem::is_directory(path, error)) throw FileError(path, "is a folder, not an audio file");
+    const auto header = readHeaderLength(path);
     SF_INFO info{};
-    file_ = sf_open(path.c_str(), SFM_READ, &info);
+    if (header && header->repair) {
+        repaired_ = std::make_unique<RepairedFile>();
+        repaired_->descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (repaired_->descriptor < 0)
+            throw FileError(path, "cannot read: " + std::string(std::strerror(errno)));
+        repaired_->size = int64_t(std::filesystem::file_size(path, error));
+        repaired_->repair = *header->repair;
+        file_ = sf_open_virtual(&repairedIo, SFM_READ, &info, repaired_.get());
+    } else {
+        file_ = sf_open(path.c_str(), SFM_READ, &info);
+    }
     if (file_ == nullptr) throw FileError(path, "cannot read as audio: " + lastError(nullptr));
     channels_ = info.channels;
     sampleRate_ = info.samplerate;
     format_ = info.format;
-    frames_ = info.frames > 0 && info.frames < SF_COUNT_MAX ? info.frames : 0;
+    lengthKnown_ = info.frames >= 0 && info.frames < SF_COUNT_MAX;
+    frames_ = lengthKnown_ ? info.frames : 0;
+    if (header) {
+        claimedFrames_ = header->claimedFrames;
+        unfinishedHeader_ = header->unfinished;
+    } else if ((format_ & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC && frames_ > 0) {
+        // FLAC's stream header counts the samples exactly; other codecs' counts may be estimates.
+        claimedFrames_ = frames_;
+    }
 }
 
 AudioReader::~AudioReader() {
     if (file_ != nullptr) sf_close(file_);
 }
 
-int64_t AudioReader::read(float* interleaved, int64_t frames) {
-    const sf_count_t got = sf_readf_float(file_, interleaved, frames);
-    if (got < frames && sf_error(file_) != SF_ERR_NO_ERROR) throw FileError(path_, lastError(file_));
+// A file whose audio breaks off in a damaged frame (a FLAC file cut short) ends there, with a warning; a
+// failure of the disk, or a file that gives no audio at all, is an error.
+int64_t AudioReader::counted(int64_t got, int64_t asked) {
+    if (atEnd_) return 0;
+    if (got < asked && sf_error(file_) != SF_ERR_NO_ERROR) {
+        if (sf_error(file_) == SF_ERR_SYSTEM || framesRead_ + got == 0)
+            throw FileError(path_, lastError(file_));
+        brokenOff_ = lastError(file_);
+    }
+    framesRead_ += got;
+    atEnd_ = got < asked;
     return got;
 }
 
+int64_t AudioReader::read(float* interleaved, int64_t frames) {
+    return counted(atEnd_ ? 0 : sf_readf_float(file_, interleaved, frames), frames);
+}
+
 int64_t AudioReader::read(double* interleaved, int64_t frames) {
-    const sf_count_t got = sf_readf_double(file_, interleaved, frames);
-    if (got < frames && sf_error(file_) != SF_ERR_NO_ERROR) throw FileError(path_, lastError(file_));
-    return got;
+    return counted(atEnd_ ? 0 : sf_readf_double(file_, interleaved, frames), frames);
+}
+
+std::optional<std::string> AudioReader::lengthWarning() const {
+    if (!atEnd_) return std::nullopt;
+    const auto amount = [&](int64_t frames, const char* what) {
+        return formatClock(double(frames) / sampleRate_) + what + " (" + std::to_string(frames) + " frames)";
+    };
+    const std::string claims =
+        claimedFrames_ ? "the header claims " + amount(*claimedFrames_, " of audio") + ", " : "";
+    if (!brokenOff_.empty())
+        return claims + "the audio breaks off after " + amount(framesRead_, "") + " (" + brokenOff_ +
+               "): cut short or damaged; levelled as far as it goes";
+    if (!claimedFrames_ || *claimedFrames_ == framesRead_) return std::nullopt;
+    if (unfinishedHeader_)
+        return "the header was never finished: it claims " + amount(*claimedFrames_, " of audio") +
+               ", the file holds " + amount(framesRead_, "") + "; read to the end of the file";
+    if (framesRead_ < *claimedFrames_)
+        return claims + "the file holds only " + amount(framesRead_, "") +
+               ": cut short or damaged; levelled as far as it goes";
+    return claims + "the file holds " + amount(framesRead_, "") + "; read to the end of the file";
 }
 
 std::vector<std::pair<int, std::string>> AudioReader::strings() const {
@@ -255,8 +348,55 @@ int integerBits(int format) {
     }
 }
 
+namespace {
+
+// Bytes a sample takes in a file; 0 for codecs.
+int64_t sampleBytes(int subtype) {
+    switch (subtype) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+        return 1;
+    case SF_FORMAT_PCM_16:
+        return 2;
+    case SF_FORMAT_PCM_24:
+        return 3;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+        return 4;
+    case SF_FORMAT_DOUBLE:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+// The most a container with 32-bit sizes holds, less room for its header, tags and bext chunk.
+constexpr int64_t kMost32BitBytes = 0xFFFFFFFFll - (1 << 20);
+
+bool sizedIn32Bits(int format) {
+    const int container = format & SF_FORMAT_TYPEMASK;
+    return container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_AIFF;
+}
+
+// A WAV that may pass 4 GiB becomes RF64: unknown lengths, and estimates with a margin for inputs whose
+// length is approximate.
+OutputFormat sizedForLength(OutputFormat chosen, int channels, std::optional<int64_t> frames) {
+    const int container = chosen.format & SF_FORMAT_TYPEMASK;
+    if (container != SF_FORMAT_WAV && container != SF_FORMAT_WAVEX) return chosen;
+    const int64_t known = sampleBytes(chosen.format & SF_FORMAT_SUBMASK), bytes = known > 0 ? known : 4;
+    if (frames && *frames <= kMost32BitBytes / 5 * 4 / (bytes * channels)) return chosen;
+    chosen.format = SF_FORMAT_RF64 | (chosen.format & SF_FORMAT_SUBMASK);
+    chosen.rf64Downgrade = true;
+    return chosen;
+}
+
+} // namespace
+
 OutputFormat outputFormatFor(const std::filesystem::path& path, int inputFormat,
-                             const std::optional<std::string>& sampleFormat, int channels, int sampleRate) {
+                             const std::optional<std::string>& sampleFormat, int channels, int sampleRate,
+                             std::optional<int64_t> frames) {
     std::string extension = lowercase(path.extension().string());
     if (!extension.empty()) extension.erase(0, 1);
     const auto container = containerFor(extension, inputFormat);
@@ -273,7 +413,7 @@ OutputFormat outputFormatFor(const std::filesystem::path& path, int inputFormat,
         if (!valid(*container | *subtype, channels, sampleRate))
             throw FileError(path,
                             "the '." + extension + "' format cannot hold " + *sampleFormat + " samples");
-        return {*container | *subtype | endian, ""};
+        return sizedForLength({*container | *subtype | endian, "", false}, channels, frames);
     }
     const int inputSubtype = inputFormat & SF_FORMAT_SUBMASK;
     std::vector<int> candidates;
@@ -293,15 +433,15 @@ OutputFormat outputFormatFor(const std::filesystem::path& path, int inputFormat,
         if (subtype != inputSubtype)
             note = containerName(format) + " cannot hold the input's " + subtypeName(inputSubtype) +
                    "; written as " + subtypeName(subtype);
-        return {format, note};
+        return sizedForLength({format, note, false}, channels, frames);
     }
     throw FileError(path, "the '." + extension + "' format cannot hold " + counted(channels, "channel") +
                               " at " + std::to_string(sampleRate) + " Hz");
 }
 
 AudioWriter::AudioWriter(int descriptor, const std::filesystem::path& path, int format, int channels,
-                         int sampleRate)
-    : path_(path), format_(format) {
+                         int sampleRate, bool rf64Downgrade)
+    : path_(path), descriptor_(descriptor), format_(format), rf64Downgrade_(rf64Downgrade) {
     SF_INFO info{};
     info.format = format;
     info.channels = channels;
@@ -311,25 +451,38 @@ AudioWriter::AudioWriter(int descriptor, const std::filesystem::path& path, int 
         ::close(descriptor);
         throw FileError(path, "cannot write: " + lastError(nullptr));
     }
+    if (rf64Downgrade) sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     // Samples beyond full scale are clipped in integer formats rather than wrapped around.
     sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     // The PEAK chunk of float files holds the time of writing: the same render would give other bytes.
     sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    frameBytes_ = sampleBytes(format & SF_FORMAT_SUBMASK) * channels;
+    if (sizedIn32Bits(format) && frameBytes_ > 0) mostFrames_ = kMost32BitBytes / frameBytes_;
 }
 
 AudioWriter::~AudioWriter() {
     if (file_ != nullptr) sf_close(file_);
 }
 
+void AudioWriter::count(int64_t frames) {
+    framesWritten_ += frames;
+    if (mostFrames_ > 0 && framesWritten_ > mostFrames_)
+        throw FileError(path_, "grows past the 4 GiB that " + containerName(format_) +
+                                   " can hold; name the output .rf64 or .w64 for longer files");
+}
+
 void AudioWriter::write(const float* interleaved, int64_t frames) {
+    count(frames);
     if (sf_writef_float(file_, interleaved, frames) != frames) throw FileError(path_, lastError(file_));
 }
 
 void AudioWriter::write(const double* interleaved, int64_t frames) {
+    count(frames);
     if (sf_writef_double(file_, interleaved, frames) != frames) throw FileError(path_, lastError(file_));
 }
 
 void AudioWriter::write(const int32_t* interleaved, int64_t frames) {
+    count(frames);
     if (sf_writef_int(file_, interleaved, frames) != frames) throw FileError(path_, lastError(file_));
 }
 
@@ -353,6 +506,10 @@ void AudioWriter::close() {
     SNDFILE* file = file_;
     file_ = nullptr;
     sf_write_sync(file);
+    // libsndfile writes an RF64 that stays under 4 GiB as a WAV (with the extensible format header).
+    struct stat written {};
+    if (rf64Downgrade_ && ::fstat(descriptor_, &written) == 0 && written.st_size < 0xFFFFFFFFll)
+        format_ = SF_FORMAT_WAVEX | (format_ & SF_FORMAT_SUBMASK);
     const int error = sf_close(file);
     if (error != 0) throw FileError(path_, std::string("cannot finish writing: ") + sf_error_number(error));
 }

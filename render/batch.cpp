@@ -25,28 +25,38 @@ namespace {
 
 constexpr const char* kProgram = "vandrel2-render";
 
-// A render's temporary file: never taken for an input of a later run.
-bool temporaryName(const fs::path& path) {
-    return path.filename().string().find(".partial-") != std::string::npos;
+// Left out of a folder: anything whose name is not an audio file's. The table counts these rather than
+// list them; the JSON summary lists them all.
+constexpr const char* kNotAudioName = "not an audio file name";
+
+// The input's own file, however it is named: two names of one file with one output are one item.
+std::string inputIdentity(const fs::path& path) {
+    std::error_code error;
+    const auto canonical = fs::canonical(path, error);
+    return error ? path.lexically_normal().string() : canonical.string();
 }
 
 class Collector {
 public:
     explicit Collector(const BatchOptions& options) : options_(options) {
         std::error_code error;
-        outDir_ = fs::weakly_canonical(options.outDir, error);
+        outDir_ = fs::weakly_canonical(fs::absolute(options.outDir), error);
     }
 
     void add(const std::string& entry) {
         const fs::path path = entry;
         std::error_code error;
         if (fs::is_directory(path, error))
-            folder(path, path);
+            root(path);
         else
             file(path, path.filename());
     }
 
-    std::vector<BatchItem> take() { return std::move(items_); }
+    BatchPlan take() {
+        BatchPlan plan{std::move(items_), {}};
+        for (auto& [path, reason] : leftOut_) plan.leftOut.push_back({path, std::move(reason)});
+        return plan;
+    }
 
 private:
     void file(const fs::path& input, fs::path relative) {
@@ -54,18 +64,46 @@ private:
         item.input = input;
         if (options_.extension) relative.replace_extension("." + *options_.extension);
         item.output = (options_.outDir / relative).lexically_normal();
+        const auto [named, first] = named_.emplace(inputIdentity(input) + '\0' + item.output.string(), input);
+        if (!first) {
+            leave(input, "the same file as " + named->second.string() + ", rendered once");
+            return;
+        }
         std::error_code error;
         const auto size = fs::file_size(input, error);
         item.bytes = error ? 0 : size;
         const auto [claimed, fresh] = claims_.emplace(item.output.string(), input);
-        if (!fresh) item.problem = "writes the same output as " + claimed->second.string();
+        if (!fresh)
+            item.problem = input.string() + " and " + claimed->second.string() +
+                           " would both be written to " + item.output.string() + "; only " +
+                           claimed->second.string() + " is rendered";
         items_.push_back(std::move(item));
     }
 
-    // The audio files under a folder in name order, skipping the output folder where it lies inside.
-    void folder(const fs::path& root, const fs::path& folder) {
+    // A folder named as an input. The output folder inside it is left out whether or not it exists yet, so
+    // that every run and every part of the batch finds the same files.
+    void root(const fs::path& folder) {
         std::error_code error;
-        if (!outDir_.empty() && fs::weakly_canonical(folder, error) == outDir_ && !error) return;
+        const fs::path real = fs::canonical(folder, error);
+        if (!error && real == outDir_)
+            throw PathClash(options_.outDir.string() + " (--out-dir) is the input folder " + folder.string() +
+                            ": the outputs would be written among the inputs; give another folder");
+        const auto inside = outDir_.lexically_relative(real);
+        if (!error && !inside.empty() && *inside.begin() != "..")
+            leave(folder / inside, "the output folder; not searched");
+        search(folder, folder);
+    }
+
+    // The entries of a folder in name order: audio files taken, folders searched (through symbolic links,
+    // each real folder once), the rest left out with the reason.
+    void search(const fs::path& root, const fs::path& folder) {
+        std::error_code error;
+        const fs::path real = fs::canonical(folder, error);
+        if (!error && real == outDir_) return leave(folder, "the output folder; not searched");
+        if (!error) {
+            const auto [seen, fresh] = searched_.emplace(real, folder);
+            if (!fresh) return leave(folder, "leads to " + seen->second.string() + ", searched once");
+        }
         std::vector<fs::path> entries;
         fs::directory_iterator it(folder, error);
         for (; !error && it != fs::directory_iterator(); it.increment(error)) entries.push_back(it->path());
@@ -78,17 +116,37 @@ private:
         }
         std::sort(entries.begin(), entries.end());
         for (const auto& entry : entries) {
-            if (fs::is_directory(fs::symlink_status(entry, error)))
-                this->folder(root, entry);
-            else if (fs::is_regular_file(entry, error) && audioFileName(entry) && !temporaryName(entry))
+            std::error_code linkError;
+            const bool link = fs::is_symlink(fs::symlink_status(entry, linkError));
+            const auto status = fs::status(entry, error);
+            if (link && !fs::exists(status)) {
+                leave(entry,
+                      "a link to " + fs::read_symlink(entry, error).string() + ", which does not exist");
+            } else if (error) {
+                leave(entry, "cannot be read: " + error.message());
+            } else if (fs::is_directory(status)) {
+                search(root, entry);
+            } else if (partialName(entry)) {
+                leave(entry, "the temporary file of a render that did not finish");
+            } else if (!audioFileName(entry)) {
+                leave(entry, kNotAudioName);
+            } else if (!fs::is_regular_file(status)) {
+                leave(entry, "not a regular file");
+            } else {
                 file(entry, entry.lexically_relative(root));
+            }
         }
     }
+
+    void leave(const fs::path& path, const std::string& reason) { leftOut_.emplace(path.string(), reason); }
 
     const BatchOptions& options_;
     fs::path outDir_;
     std::vector<BatchItem> items_;
     std::map<std::string, fs::path> claims_; // output, by the input that writes it
+    std::map<std::string, fs::path> named_;  // input and output, by the first name of the input
+    std::map<fs::path, fs::path> searched_;  // real folders, by the name they were first reached by
+    std::map<std::string, std::string> leftOut_;
 };
 
 std::string record(const BatchItem& item, const std::string& status, const std::string& error,
@@ -100,17 +158,23 @@ std::string record(const BatchItem& item, const std::string& status, const std::
            ", \"report\": " + (report.empty() ? "null" : report) + "}";
 }
 
-// Records in the one form both a batch and a merge of shards write: read back, on one line, by input.
+// A record's file: its input and output, byte for byte.
+std::pair<std::string, std::string> recordKey(const JsonValue& record) {
+    return {record.string("input").value_or(""), record.string("output").value_or("")};
+}
+
+// Records in the one form both a batch and a merge of its runs write: read back, on one line, by input and
+// output.
 std::vector<std::string> canonical(const std::vector<std::string>& records) {
-    std::vector<std::pair<std::string, std::string>> keyed;
+    std::vector<std::pair<std::pair<std::string, std::string>, std::string>> keyed;
     for (const auto& text : records) {
         const JsonValue value = JsonValue::parse(text);
-        keyed.emplace_back(value.string("input").value_or(""), value.text());
+        keyed.emplace_back(recordKey(value), value.text());
     }
     std::stable_sort(keyed.begin(), keyed.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::string> out;
-    for (auto& [input, text] : keyed) out.push_back(std::move(text));
+    for (auto& [key, text] : keyed) out.push_back(std::move(text));
     return out;
 }
 
@@ -202,7 +266,7 @@ std::string figure(double value) {
 
 } // namespace
 
-std::vector<BatchItem> collectBatch(const BatchOptions& options) {
+BatchPlan collectBatch(const BatchOptions& options) {
     Collector collector(options);
     for (const auto& input : options.inputs) collector.add(input);
     if (options.listFile) {
@@ -221,15 +285,40 @@ std::vector<BatchItem> collectBatch(const BatchOptions& options) {
             if (!line.empty()) collector.add(line);
         }
     }
-    std::vector<BatchItem> items = collector.take();
-    if (options.shard) {
-        const auto [part, parts] = *options.shard;
-        std::vector<BatchItem> mine;
-        for (size_t i = size_t(part - 1); i < items.size(); i += size_t(parts))
-            mine.push_back(std::move(items[i]));
-        items = std::move(mine);
+    return collector.take();
+}
+
+std::vector<PathUse> batchPathUses(const BatchOptions& options, const std::vector<BatchItem>& items) {
+    std::vector<PathUse> uses;
+    if (options.listFile && *options.listFile != "-")
+        uses.push_back({*options.listFile, "--from-list", false});
+    for (const auto& item : items) uses.push_back({item.input, "an input", false});
+    for (const auto& item : items) {
+        if (!item.problem.empty()) continue;
+        uses.push_back({item.output, "the output of " + item.input.string(), true});
+        if (options.jsonEach)
+            uses.push_back({item.output.string() + ".json", "the report of " + item.input.string(), true});
     }
-    return items;
+    return uses;
+}
+
+std::vector<BatchItem> shardOf(const BatchOptions& options, std::vector<BatchItem> items) {
+    if (!options.shard) return items;
+    const auto [part, parts] = *options.shard;
+    std::vector<BatchItem> mine;
+    for (size_t i = size_t(part - 1); i < items.size(); i += size_t(parts))
+        mine.push_back(std::move(items[i]));
+    return mine;
+}
+
+std::vector<fs::path> batchOutputs(const BatchOptions& options, const std::vector<BatchItem>& items) {
+    std::vector<fs::path> outputs;
+    for (const auto& item : items) {
+        if (!item.problem.empty()) continue;
+        outputs.push_back(item.output);
+        if (options.jsonEach) outputs.push_back(item.output.string() + ".json");
+    }
+    return outputs;
 }
 
 BatchOutcome runBatch(const BatchOptions& options, const std::vector<BatchItem>& items,
@@ -342,8 +431,10 @@ BatchOutcome runBatch(const BatchOptions& options, const std::vector<BatchItem>&
     return outcome;
 }
 
-std::vector<std::string> mergeRecords(const std::vector<fs::path>& documents) {
-    std::map<std::string, JsonValue> byOutput;
+BatchSummary mergeSummaries(const std::vector<fs::path>& documents) {
+    std::map<std::pair<std::string, std::string>, JsonValue> byFile;
+    std::map<std::string, std::string> leftOut;
+    BatchSummary summary;
     for (const auto& path : documents) {
         std::ifstream file(path, std::ios::binary);
         if (!file) throw FileError(path, "cannot read");
@@ -358,19 +449,25 @@ std::vector<std::string> mergeRecords(const std::vector<fs::path>& documents) {
         if (files == nullptr || files->kind() != JsonValue::Kind::Array)
             throw FileError(path, "not a batch summary: it has no \"files\"");
         for (const auto& entry : files->elements()) {
-            const auto output = entry.string("output");
-            if (!output || !entry.string("status"))
-                throw FileError(path, "a record without output or status");
-            const auto earlier = byOutput.find(*output);
-            const std::string status = *entry.string("status");
-            if (earlier != byOutput.end() && earlier->second.string("status") == "done" && status != "done")
+            if (!entry.string("input") || !entry.string("output") || !entry.string("status"))
+                throw FileError(path, "a record without input, output or status");
+            const auto key = recordKey(entry);
+            const auto earlier = byFile.find(key);
+            if (earlier != byFile.end() && earlier->second.string("status") == "done" &&
+                entry.string("status") != "done")
                 continue;
-            byOutput.insert_or_assign(*output, entry);
+            byFile.insert_or_assign(key, entry);
         }
+        if (const JsonValue* left = document.find("left_out"); left != nullptr)
+            for (const auto& entry : left->elements())
+                leftOut.emplace(entry.string("path").value_or(""), entry.string("reason").value_or(""));
+        summary.partialsRemoved += size_t(document.number("totals.partials_removed").value_or(0.0));
     }
     std::vector<std::string> records;
-    for (const auto& [output, entry] : byOutput) records.push_back(entry.text());
-    return canonical(records);
+    for (const auto& [key, entry] : byFile) records.push_back(entry.text());
+    summary.records = canonical(records);
+    for (auto& [path, reason] : leftOut) summary.leftOut.push_back({path, std::move(reason)});
+    return summary;
 }
 
 namespace {
@@ -410,7 +507,9 @@ std::string cell(std::optional<double> value, const char* format = "%.1f") {
 
 } // namespace
 
-std::string batchTable(const std::vector<std::string>& records, std::optional<double> wallSeconds) {
+std::string batchTable(const BatchSummary& summary) {
+    const auto& records = summary.records;
+    const auto& wallSeconds = summary.wallSeconds;
     std::vector<std::vector<std::string>> rows = {{"In LUFS", "Out LUFS", "In LRA", "Out LRA", "In dBTP",
                                                    "Out dBTP", "Dev LU", "Time", "Status", "File"}};
     std::string failures;
@@ -462,14 +561,41 @@ std::string batchTable(const std::vector<std::string>& records, std::optional<do
     if (totals.failedVerdicts > 0)
         out += std::to_string(totals.failedVerdicts) + " failing their preset (see the verdict of each)\n";
     if (!failures.empty()) out += "Failed:\n" + failures;
+    if (summary.partialsRemoved > 0)
+        out += "Removed " + std::to_string(summary.partialsRemoved) +
+               " temporary files that interrupted runs left of these outputs\n";
+    if (!summary.leftOut.empty()) out += "Left out (" + std::to_string(summary.leftOut.size()) + "):\n";
+    std::map<std::string, size_t> notAudio; // by name extension
+    for (const auto& [path, reason] : summary.leftOut) {
+        if (reason == kNotAudioName)
+            ++notAudio[fs::path(path).extension().string()];
+        else
+            out += "  " + path + ": " + reason + "\n";
+    }
+    if (!notAudio.empty()) {
+        size_t count = 0;
+        std::string extensions;
+        for (const auto& [extension, files] : notAudio) {
+            count += files;
+            extensions += (extensions.empty() ? "" : ", ") + (extension.empty() ? "no extension" : extension);
+        }
+        out += "  " + std::to_string(count) + (count == 1 ? " file" : " files") + " not audio by name (" +
+               extensions + "), each listed in the JSON summary\n";
+    }
     return out;
 }
 
-std::string batchJson(const std::vector<std::string>& records, std::optional<double> wallSeconds) {
+std::string batchJson(const BatchSummary& summary) {
+    const auto& records = summary.records;
     const Totals totals = totalsOf(records);
     std::string out = "{\n  \"files\": [";
     for (size_t i = 0; i < records.size(); ++i) out += (i ? ",\n    " : "\n    ") + records[i];
     out += records.empty() ? "],\n" : "\n  ],\n";
+    out += "  \"left_out\": [";
+    for (size_t i = 0; i < summary.leftOut.size(); ++i)
+        out += (i ? ",\n    " : "\n    ") + std::string("{\"path\": ") + jsonString(summary.leftOut[i].path) +
+               ", \"reason\": " + jsonString(summary.leftOut[i].reason) + "}";
+    out += summary.leftOut.empty() ? "],\n" : "\n  ],\n";
     out += "  \"totals\": {\"files\": " + std::to_string(records.size());
     for (const char* status : kStatuses) {
         std::string key = status;
@@ -482,7 +608,9 @@ std::string batchJson(const std::vector<std::string>& records, std::optional<dou
            ", \"failing_preset\": " + std::to_string(totals.failedVerdicts) +
            ", \"audio_seconds\": " + jsonNumber(totals.audioSeconds) +
            ", \"render_seconds\": " + jsonNumber(totals.renderSeconds) +
-           ", \"wall_seconds\": " + (wallSeconds ? jsonNumber(*wallSeconds) : "null") + "}\n}\n";
+           ", \"wall_seconds\": " + (summary.wallSeconds ? jsonNumber(*summary.wallSeconds) : "null") +
+           ", \"left_out\": " + std::to_string(summary.leftOut.size()) +
+           ", \"partials_removed\": " + std::to_string(summary.partialsRemoved) + "}\n}\n";
     return out;
 }
 

@@ -29,6 +29,9 @@ size_t utf8Sequence(std::string_view text) {
     return length;
 }
 
+// A byte that is not part of valid UTF-8 is written as this plus the byte: a lone low surrogate.
+constexpr unsigned kEscapedByte = 0xDC00;
+
 void appendUtf8(std::string& out, unsigned code) {
     if (code < 0x80) {
         out += char(code);
@@ -68,7 +71,7 @@ std::string jsonString(const std::string& text) {
             out += '\\';
             out += char(c);
         } else if (c < 0x20 || sequence == 0) {
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c < 0x80 ? c : kEscapedByte + c);
             out += escaped;
         } else {
             out.append(text, i, sequence);
@@ -158,7 +161,12 @@ private:
                     if (low < 0xDC00 || low > 0xDFFF) fail("a lone surrogate");
                     code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
                 }
-                appendUtf8(out, code);
+                if (code >= kEscapedByte + 0x80 && code <= kEscapedByte + 0xFF)
+                    out += char(code - kEscapedByte); // a byte of a name that is not UTF-8
+                else if (code >= 0xD800 && code <= 0xDFFF)
+                    fail("a lone surrogate");
+                else
+                    appendUtf8(out, code);
             } else if (const auto found = kFrom.find(escaped); found != std::string::npos) {
                 out += kTo[found];
             } else {

@@ -10,8 +10,10 @@
 
 namespace render {
 
-// A string as JSON. File names are bytes: one that is not UTF-8 has its stray bytes read as Latin-1, the
-// usual encoding of such names, so that the text stays valid JSON and the name stays recognisable.
+// A string as JSON. File names are bytes, not always UTF-8: valid UTF-8 is written as it is, and each byte
+// that is not part of it as a lone low surrogate, \udc80 to \udcff for bytes 0x80 to 0xFF (the "surrogate
+// escape" Python's os.fsdecode uses), which no valid UTF-8 gives. The text stays valid JSON and every name
+// reads back byte for byte, here and with Python's os.fsencode.
 std::string jsonString(const std::string& text);
 // Whether text is well-formed UTF-8 throughout.
 bool isUtf8(std::string_view text);

@@ -7,6 +7,7 @@
 #include "mastering/true_peak.h"
 #include "render/audio_file.h"
 #include "render/known_plugins.h"
+#include "render/paths.h"
 #include "render/plugin_controls.h"
 #include "render/progress.h"
 #include "render/tags.h"
@@ -22,6 +23,7 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <type_traits>
@@ -457,30 +459,17 @@ void checkOutputPath(const std::filesystem::path& output, const std::filesystem:
     if (!std::filesystem::is_directory(folder, error)) throw FileError(output, "its folder does not exist");
 }
 
-namespace {
-
-// Writing to a symbolic link writes the file it points to, as a shell redirection would.
-std::filesystem::path followLink(const std::filesystem::path& path) {
-    constexpr int kMostLinks = 40; // as the kernel allows
-    std::filesystem::path current = path;
-    std::error_code error;
-    for (int i = 0; i < kMostLinks && std::filesystem::is_symlink(current, error); ++i) {
-        const auto target = std::filesystem::read_symlink(current, error);
-        if (error) break;
-        current = target.is_absolute() ? target : current.parent_path() / target;
-    }
-    return current;
-}
-
-} // namespace
-
 TemporaryFile::TemporaryFile(const std::filesystem::path& target) : target_(followLink(target)) {
     const auto folder = target_.parent_path().empty() ? std::filesystem::path(".") : target_.parent_path();
     // In plain sight, so that what a killed run leaves behind is seen and known by its name.
-    std::string pattern = (folder / (target_.filename().string() + ".partial-XXXXXX")).string();
+    std::string pattern = (folder / partialPattern(target_)).string();
     descriptor_ = mkstemp(pattern.data());
     if (descriptor_ < 0) throw FileError(target, "cannot create a file in its folder: " + systemError());
     temporary_ = pattern;
+    // Locked while it is written, on a descriptor of its own that outlives the writer's: a later run
+    // clearing what killed runs left knows it from a file in use.
+    lock_ = ::dup(descriptor_);
+    if (lock_ >= 0) ::flock(lock_, LOCK_EX | LOCK_NB);
     // mkstemp makes the file private; the result keeps the permissions of the file it replaces, or gets
     // those any new file would.
     struct stat existing {};
@@ -496,6 +485,7 @@ TemporaryFile::TemporaryFile(const std::filesystem::path& target) : target_(foll
 TemporaryFile::~TemporaryFile() {
     if (descriptor_ >= 0) ::close(descriptor_);
     if (!committed_) ::unlink(temporary_.c_str());
+    if (lock_ >= 0) ::close(lock_);
 }
 
 int TemporaryFile::takeDescriptor() {
@@ -554,8 +544,9 @@ Pass renderPass(const RenderOptions& options, const PassAdjustments& adjustments
     if (reader.channels() > 2)
         throw FileError(options.input, std::to_string(reader.channels()) +
                                            " channels; only mono and stereo files can be rendered");
-    const OutputFormat format = outputFormatFor(options.output, reader.format(), options.sampleFormat,
-                                                reader.channels(), reader.sampleRate());
+    const OutputFormat format = outputFormatFor(
+        options.output, reader.format(), options.sampleFormat, reader.channels(), reader.sampleRate(),
+        reader.lengthKnown() ? std::optional(reader.frames()) : std::nullopt);
 
     auto plugin = loadPlugin(options.setup, reader.sampleRate());
     RenderResult result;
@@ -601,7 +592,7 @@ Pass renderPass(const RenderOptions& options, const PassAdjustments& adjustments
 
     auto temporary = std::make_unique<TemporaryFile>(options.output);
     AudioWriter writer(temporary->takeDescriptor(), options.output, format.format, reader.channels(),
-                       reader.sampleRate());
+                       reader.sampleRate(), format.rf64Downgrade);
     writer.setFlacLevel(options.flacLevel);
     const TagCarrier tags(options.input, reader);
     tags.beforeAudio(writer, format.format);
@@ -647,6 +638,8 @@ Pass renderPass(const RenderOptions& options, const PassAdjustments& adjustments
     window.reset();
     plugin->suspend();
     writer.close();
+    result.outputFormat = describeFormat(writer.format());
+    if (const auto warning = reader.lengthWarning()) result.warnings.push_back(*warning);
     if (inputMeter) inputMeter->finish();
     outputMeter.finish();
     auto [carried, dropped] = tags.afterAudio(temporary->path(), format.format, options.output);

@@ -163,6 +163,8 @@ struct RenderResult {
     std::optional<double> monoPluginTarget;
     std::optional<LoudnessCorrection> correction;
     std::optional<DecodedCheck> decoded;
+    // What was found wrong with the input while rendering it (a header that claims another length).
+    std::vector<std::string> warnings;
 };
 
 // Loads the plug-in and opens it for the sample rate and block size.
@@ -218,6 +220,7 @@ private:
     std::filesystem::path target_;
     std::filesystem::path temporary_;
     int descriptor_ = -1;
+    int lock_ = -1;
     bool committed_ = false;
 };
 

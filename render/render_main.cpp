@@ -5,6 +5,7 @@
 #include "render/delivery.h"
 #include "render/json.h"
 #include "render/known_plugins.h"
+#include "render/paths.h"
 #include "render/progress.h"
 #include "render/render.h"
 #include "render/report.h"
@@ -69,7 +70,9 @@ Options:
   --no-ceiling               no true-peak ceiling
   --sample-format F          pcm16, pcm24, pcm32, float or double
   --no-dither                no TPDF dither when writing 16-bit or 8-bit samples
-  --json FILE                write the loudness report as JSON
+  --json FILE                write the loudness report as JSON (file names that are not
+                             UTF-8 keep each stray byte as \udc80 to \udcff, read back
+                             byte for byte as Python's os.fsencode does)
   --plot FILE.png            draw short-term loudness and gain over time
   --editor                   show the plug-in's panel while the file plays in real time;
                              closing the window ends OUT there
@@ -103,9 +106,18 @@ Batches (many files, each written as a single render of it would write it):
   --merge-reports            read the --json documents of a batch's parts (the files
                              named) and give the one summary; --json writes it
   A batch prints a table of every file and the totals on stdout, a progress line on a
-  terminal or a line per file otherwise (none with --quiet; failures always). Exit status:
-  0 when every file was done (or skipped), 4 when one failed or was not done, 3 with
-  --strict when one has a warning, 128 plus the signal's number when stopped by one.
+  terminal or a line per file otherwise (none with --quiet; failures always). Folders are
+  searched through symbolic links, each real folder once; what is left out (links to
+  nothing, the output folder, names that are not audio files') is listed with the reason.
+  Temporary files (OUT.partial-XXXXXX) that a killed run left of this run's outputs are
+  removed. Exit status: 0 when every file was done (or skipped), 4 when one failed or was
+  not done, 3 with --strict when one has a warning, 128 plus the signal's number when
+  stopped by one.
+
+Every file written is checked against every file read or written before anything is:
+the same file named for two uses is an error (exit status 2). A WAV output that may pass
+4 GiB is written as RF64 (a plain WAV when it stays smaller); a WAV whose header claims
+no audio or more than it holds is read to its end, with a warning of how much each.
 )";
 
 class UsageError : public std::runtime_error {
@@ -390,16 +402,32 @@ void stopOnSignals() {
 }
 
 // The summary of a batch or of its merged parts: the table on stdout, the document with --json.
-int summarise(const Command& command, const std::vector<std::string>& records, std::optional<double> wall) {
-    if (command.json) render::writeTextFile(*command.json, render::batchJson(records, wall));
-    if (!command.quiet) std::fputs(render::batchTable(records, wall).c_str(), stdout);
-    return render::batchIncomplete(records) ? kIncomplete : 0;
+int summarise(const Command& command, const render::BatchSummary& summary) {
+    if (command.json) render::writeTextFile(*command.json, render::batchJson(summary));
+    if (!command.quiet) std::fputs(render::batchTable(summary).c_str(), stdout);
+    return render::batchIncomplete(summary.records) ? kIncomplete : 0;
+}
+
+// Clears what killed runs left of the files this one writes, and says so.
+size_t removeLeftovers(const std::vector<std::filesystem::path>& outputs) {
+    const size_t removed = render::removeStalePartials(outputs);
+    if (removed > 0)
+        fail("note: removed " + std::to_string(removed) + " temporary files that interrupted runs left");
+    return removed;
 }
 
 int runBatch(Command& command) {
     auto& batch = command.batch;
     batch.render = command.render;
     if (batch.jobs == 0) batch.jobs = cores();
+    // Every file is known and checked against the others before anything is written, the output folder
+    // included.
+    render::BatchPlan plan = render::collectBatch(batch);
+    auto uses = render::batchPathUses(batch, plan.items);
+    uses.push_back({batch.render.setup.plugin, "the plug-in", false});
+    if (batch.render.setup.loadState) uses.push_back({*batch.render.setup.loadState, "--load-state", false});
+    if (command.json) uses.push_back({*command.json, "--json", true});
+    render::checkPathClashes(uses);
     std::error_code error;
     std::filesystem::create_directories(batch.outDir, error);
     if (!std::filesystem::is_directory(batch.outDir))
@@ -408,13 +436,18 @@ int runBatch(Command& command) {
     if (command.json) render::checkOutputPath(*command.json, nullptr);
     // Settings the plug-in refuses are found before the first file rather than in every one.
     render::configurePlugin(*render::loadPlugin(batch.render.setup, kListingRate), batch.render.setup);
-    const auto items = render::collectBatch(batch);
+    const auto items = render::shardOf(batch, std::move(plan.items));
     if (items.empty()) fail("note: no audio files to render (folders are searched for known audio names)");
+    auto outputs = render::batchOutputs(batch, items);
+    if (command.json) outputs.push_back(*command.json);
+    render::BatchSummary summary{{}, std::move(plan.leftOut), removeLeftovers(outputs), std::nullopt};
     batch.display = !command.quiet && isatty(STDERR_FILENO);
     batch.log = !command.quiet && !batch.display;
     stopOnSignals();
     const auto outcome = render::runBatch(batch, items, stopRequested);
-    const int status = summarise(command, outcome.records, outcome.wallSeconds);
+    summary.records = outcome.records;
+    summary.wallSeconds = outcome.wallSeconds;
+    const int status = summarise(command, summary);
     if (stopRequested.load()) {
         fail("interrupted; the files done are complete, the rest left out");
         return kSignalled + stopSignal.load();
@@ -422,12 +455,28 @@ int runBatch(Command& command) {
     return status != 0 ? status : command.strict && outcome.warned ? kWarned : 0;
 }
 
+// Every file a single render reads against every file it writes.
+void checkSingleRender(const Command& command) {
+    const auto& options = command.render;
+    const auto& setup = options.setup;
+    std::vector<render::PathUse> uses = {{options.input, "the input file", false},
+                                         {options.output, "the output file", true},
+                                         {setup.plugin, "the plug-in", false}};
+    // A state loaded and saved back to its file, as the settings changed it, is one use.
+    if (setup.loadState && !(setup.saveState && render::sameFile(*setup.loadState, *setup.saveState)))
+        uses.push_back({*setup.loadState, "--load-state", false});
+    for (const auto& [file, option] :
+         {std::pair{command.json, "--json"}, {command.plot, "--plot"}, {setup.saveState, "--save-state"}})
+        if (file) uses.push_back({*file, option, true});
+    render::checkPathClashes(uses);
+}
+
 int run(int argc, char** argv) {
     Command command = parse(argc, argv);
     auto& options = command.render;
     if (command.mergeReports) {
         std::vector<std::filesystem::path> documents(command.files.begin(), command.files.end());
-        return summarise(command, render::mergeRecords(documents), std::nullopt);
+        return summarise(command, render::mergeSummaries(documents));
     }
     if (!command.pluginGiven) options.setup.plugin = defaultPlugin();
     if (command.batchMode) return runBatch(command);
@@ -443,8 +492,13 @@ int run(int argc, char** argv) {
     options.output = command.files[1];
     options.progress = !command.quiet && isatty(STDERR_FILENO);
     // Files beside the output are checked before a long render rather than after it.
+    checkSingleRender(command);
     for (const auto& file : {command.json, command.plot, options.setup.saveState})
-        if (file) render::checkOutputPath(*file, &options.input, &options.output);
+        if (file) render::checkOutputPath(*file, nullptr);
+    std::vector<std::filesystem::path> outputs = {options.output};
+    for (const auto& file : {command.json, command.plot, options.setup.saveState})
+        if (file) outputs.push_back(*file);
+    removeLeftovers(outputs);
 
     stopOnSignals();
     const render::RenderResult result = render::renderFile(options, stopRequested);
@@ -469,6 +523,9 @@ int main(int argc, char** argv) {
         fail(std::string(error.what()) + " (see --help)");
         return kUsage;
     } catch (const render::SettingError& error) {
+        fail(error.what());
+        return kUsage;
+    } catch (const render::PathClash& error) {
         fail(error.what());
         return kUsage;
     } catch (const render::Interrupted&) {

@@ -47,7 +47,8 @@ std::string jsonLoudness(const std::filesystem::path& file, const mastering::Lou
 } // namespace
 
 std::vector<std::string> warningsFor(const RenderOptions& options, const RenderResult& result) {
-    std::vector<std::string> warnings = sampleWarnings(result);
+    std::vector<std::string> warnings = result.warnings;
+    for (auto& warning : sampleWarnings(result)) warnings.push_back(std::move(warning));
     if (result.clippedSamples && *result.clippedSamples > 0)
         warnings.push_back(counted(*result.clippedSamples, "sample") +
                            " clipped at full scale in the output (" + result.outputFormat + ")" +

@@ -13,9 +13,9 @@ namespace render {
 // How far the output may miss its target before the renderer warns.
 inline constexpr double kTargetTolerance = 2.0; // LU
 
-// What went wrong without stopping the render: samples not numbers or clipped, a decoded file over the
-// ceiling, a target missed by more than the tolerance (or a preset failed) and stretches left far under it,
-// with the cause that can be seen.
+// What went wrong without stopping the render: an input whose header claims another length than it holds,
+// samples not numbers or clipped, a decoded file over the ceiling, a target missed by more than the
+// tolerance (or a preset failed) and stretches left far under it, with the cause that can be seen.
 std::vector<std::string> warningsFor(const RenderOptions& options, const RenderResult& result);
 
 std::string textReport(const RenderOptions& options, const RenderResult& result);

@@ -588,11 +588,18 @@ protected:
         if (children) XFree(children);
         return found;
     }
-    // Waits for another process's window to appear.
+    // Waits for another process's window to appear with the plug-in's editor inside it.
     Window AwaitWindow() {
+        const auto hasEditor = [&](Window window) {
+            Window root, up, *children = nullptr;
+            unsigned count = 0;
+            XQueryTree(display, window, &root, &up, &children, &count);
+            if (children) XFree(children);
+            return count > 0;
+        };
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         Window found = 0;
-        while (!(found = Find()) && std::chrono::steady_clock::now() < deadline)
+        while (!((found = Find()) && hasEditor(found)) && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         return found;
     }

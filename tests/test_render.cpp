@@ -180,9 +180,11 @@ TEST_F(RenderThirdParty, EveryFailureIsOneLineWithNoOutput) {
                   "no parameter number 9", inputs);
     expectFailure({file("in.wav"), (dir_ / "missing" / "out.wav").string(), "--plugin", kEq},
                   "missing/out.wav", "folder does not exist", inputs);
-    expectFailure({file("in.wav"), file("in.wav"), "--plugin", kEq}, "in.wav", "is the input file", inputs);
-    expectFailure({file("in.wav"), (dir_ / "." / "in.wav").string(), "--plugin", kEq}, "in.wav",
-                  "is the input file", inputs);
+    expectFailure({file("in.wav"), file("in.wav"), "--plugin", kEq},
+                  "in.wav (the output file) is the same file as", "in.wav (the input file)", inputs);
+    expectFailure({file("in.wav"), (dir_ / "." / "in.wav").string(), "--plugin", kEq},
+                  "./in.wav (the output file)",
+                  "is the same file as " + file("in.wav").string() + " (the input file)", inputs);
     expectFailure({file("in.wav"), file("out.xyz"), "--plugin", kEq}, "out.xyz", "unknown audio format",
                   inputs);
     ASSERT_EQ(mkfifo(file("pipe.wav").c_str(), 0600), 0);
@@ -566,15 +568,121 @@ TEST_F(Render, SixteenBitOutputIsDitheredTheSameEveryTimeAndSilenceStaysSilent) 
     EXPECT_NEAR(plainSpread, 0.3 / std::sqrt(2.0), 0.01); // all zeros: the tone is the error
 }
 
+// Bytes with a little-endian number of `width` bytes put at `offset`.
+std::string patched(std::string bytes, size_t offset, uint64_t value, size_t width) {
+    for (size_t i = 0; i < width; ++i) bytes[offset + i] = char(value >> (8 * i) & 0xFF);
+    return bytes;
+}
+
+TEST_F(Render, DamagedRecordingsAreLevelledAsFarAsTheyGoWithAWarningOfWhatTheHeaderClaimsAndTheFileHolds) {
+    constexpr size_t kFrames = 96000; // two seconds
+    const Audio source = programme(2, 2.0, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    ASSERT_EQ(source.frames(), kFrames);
+    fs::create_directories(file("in"));
+    std::map<std::string, std::string> made;
+    for (const auto& [name, format] : std::vector<std::pair<std::string, int>>{{"wav", SF_FORMAT_WAV},
+                                                                               {"rf64", SF_FORMAT_RF64},
+                                                                               {"w64", SF_FORMAT_W64},
+                                                                               {"aiff", SF_FORMAT_AIFF},
+                                                                               {"flac", SF_FORMAT_FLAC}}) {
+        Audio audio = source;
+        audio.format = format | SF_FORMAT_PCM_16;
+        writeAudio(file("good." + name), audio);
+        made[name] = slurp(file("good." + name));
+        fs::rename(file("good." + name), file("in/good." + name));
+    }
+    // The samples as 16-bit files hold them.
+    const Audio held = readAudio(file("in/good.wav"));
+    const std::string& wav = made["wav"];
+    ASSERT_EQ(wav.substr(36, 4), "data"); // a plain 44-byte header: the data size at byte 40
+    const size_t wideData = made["rf64"].find("ds64") + 16, w64Data = made["w64"].find("data") + 16;
+    const std::string twoSeconds = "0:02 of audio (96000 frames)";
+    struct Damage {
+        std::string name, bytes;
+        size_t frames;       // found in the file; 0 for some but not all
+        std::string warning; // empty for none
+    };
+    const std::vector<Damage> damaged = {
+        // A recorder that stopped before filling in the sizes.
+        {"unfinished.wav", patched(wav, 40, 0, 4), kFrames,
+         "the header was never finished: it claims 0:00 of audio (0 frames), the file holds 0:02 (96000 "
+         "frames); read to the end of the file"},
+        {"unset.wav", patched(wav, 40, 0xFFFFFFFF, 4), kFrames,
+         "the header was never finished: it claims 6:12:50 of audio (1073741823 frames), the file holds 0:02 "
+         "(96000 frames)"},
+        {"unfinished.rf64", patched(made["rf64"], wideData, 0, 8), kFrames,
+         "the header was never finished: it claims 0:00 of audio (0 frames), the file holds 0:02"},
+        {"unfinished.w64", patched(made["w64"], w64Data, 0, 8), kFrames,
+         "the header was never finished: it claims 0:00 of audio (0 frames), the file holds 0:02"},
+        // Headers that claim more than the file holds: copies cut short.
+        {"claims-more.wav", patched(wav, 40, 4 * 2 * kFrames, 4), kFrames,
+         "the header claims 0:04 of audio (192000 frames), the file holds only 0:02 (96000 frames): cut "
+         "short "
+         "or damaged; levelled as far as it goes"},
+        {"cut.wav", wav.substr(0, 44 + 4 * kFrames / 2 + 3), kFrames / 2,
+         "the header claims " + twoSeconds + ", the file holds only 0:01 (48000 frames)"},
+        {"cut.aiff", made["aiff"].substr(0, made["aiff"].size() / 2), 0, "the header claims " + twoSeconds},
+        {"cut.flac", made["flac"].substr(0, made["flac"].size() / 2), 0,
+         "the header claims " + twoSeconds + ", the audio breaks off after"},
+        // Really empty: the data chunk holds nothing and another chunk follows it.
+        {"empty.wav",
+         patched(wav.substr(0, 40) + std::string(4, '\0') + "LIST" + std::string("\4\0\0\0INFO", 8), 4,
+                 36 + 12, 4),
+         0, ""},
+    };
+    for (const auto& damage : damaged)
+        std::ofstream(file("in/" + damage.name), std::ios::binary) << damage.bytes;
+
+    const auto check = [&](const std::string& name, const std::string& output, const std::string& messages) {
+        const auto found =
+            std::find_if(damaged.begin(), damaged.end(), [&](const auto& d) { return d.name == name; });
+        const bool good = found == damaged.end();
+        const Audio out = readAudio(output);
+        if (good || found->frames > 0 || found->name == "empty.wav") {
+            EXPECT_EQ(out.frames(), good ? kFrames : found->frames) << name;
+        } else {
+            EXPECT_GT(out.frames(), 0u) << name;
+            EXPECT_LT(out.frames(), kFrames) << name;
+        }
+        // The samples the file holds, exactly.
+        EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), held.samples.begin())) << name;
+        if (good || found->warning.empty())
+            EXPECT_EQ(messages.find("warning"), std::string::npos) << name << ": " << messages;
+        else
+            EXPECT_NE(messages.find(found->warning), std::string::npos) << name << ": " << messages;
+    };
+    for (const auto& entry : fs::directory_iterator(file("in"))) {
+        const std::string name = entry.path().filename().string();
+        const RunResult result = run({entry.path(), file("out.wav"), "--plugin", kFixture, "--no-ceiling",
+                                      "--sample-format", "float", "-q"});
+        ASSERT_EQ(result.status, 0) << name << ": " << result.err;
+        check(name, file("out.wav"), result.err);
+    }
+    // In a batch, each is done with its warning and complete: a resumed batch rightly leaves it alone.
+    const RunResult batch = run({"--plugin", kFixture, "--out-dir", file("out"), file("in"), "--no-ceiling",
+                                 "--no-dither", "--json", file("batch.json"), "--strict", "-q"});
+    EXPECT_EQ(batch.status, 3) << batch.err;
+    const Json summary = report(file("batch.json"));
+    EXPECT_EQ(*summary.number("totals.done"), double(damaged.size() + made.size()));
+    for (size_t i = 0; i < summary.count("files"); ++i) {
+        const std::string at = "files." + std::to_string(i);
+        std::string warnings;
+        for (size_t w = 0; w < summary.count(at + ".report.warnings"); ++w)
+            warnings += "warning: " + summary.text(at + ".report.warnings." + std::to_string(w)) + "\n";
+        check(fs::path(summary.text(at + ".input")).filename(), summary.text(at + ".output"), warnings);
+    }
+}
+
 TEST_F(Render, SmallerPoints) {
     writeAudio(file("in.wav"), programme(2, 0.5, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
-    // A file name that is not UTF-8 still gives valid JSON, its stray byte read as Latin-1.
+    // A file name that is not UTF-8 still gives valid JSON, and reads back byte for byte.
     const std::string latin1 = "caf\xE9.wav";
     fs::copy_file(file("in.wav"), file(latin1));
     ASSERT_EQ(
         run({file(latin1), file("out.wav"), "--plugin", kFixture, "-q", "--json", file("r.json")}).status, 0);
     const Json json = report(file("r.json"));
-    EXPECT_TRUE(json.text("input.file").ends_with("caf\u00e9.wav")) << json.text("input.file");
+    EXPECT_EQ(json.text("input.file"), file(latin1).string());
+    EXPECT_NE(slurp(file("r.json")).find("caf\\udce9.wav"), std::string::npos);
 
     // An output that exists keeps its permissions.
     ASSERT_EQ(chmod(file("out.wav").c_str(), 0640), 0);
@@ -765,8 +873,10 @@ TEST_F(RenderVandrel, StatesAreCheckedBeforeRenderingAndNeverWrittenOverTheInput
     expectFailure({"--list-params", file("in.wav"), "--save-state", file("in.wav")}, "in.wav",
                   "is the input file", files);
     for (const char* option : {"--save-state", "--json", "--plot"}) {
-        expectFailure({file("in.wav"), out, option, file("in.wav")}, "in.wav", "is the input file", files);
-        expectFailure({file("in.wav"), out, option, out}, "out.wav", "is the output file", files);
+        expectFailure({file("in.wav"), out, option, file("in.wav")}, "in.wav (" + std::string(option) + ")",
+                      "is the same file as " + file("in.wav").string() + " (the input file)", files);
+        expectFailure({file("in.wav"), out, option, out}, "out.wav (" + std::string(option) + ")",
+                      "is the same file as " + out + " (the output file)", files);
     }
     EXPECT_EQ(slurp(file("in.wav")), input);
     // A good state is taken, and settings apply after it.

@@ -20,6 +20,7 @@
 #include <random>
 #include <set>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -200,10 +201,13 @@ private:
             const char escaped = pos_ + 1 < text_.size() ? text_[pos_ + 1] : '\0';
             pos_ += 2;
             if (escaped == 'u') {
-                // Characters of the first plane, as UTF-8.
+                // Characters of the first plane, as UTF-8; a lone surrogate from U+DC80 to U+DCFF is a byte
+                // of a file name that is not UTF-8.
                 const unsigned code = unsigned(std::strtoul(text_.substr(pos_, 4).c_str(), nullptr, 16));
                 pos_ += 4;
-                if (code < 0x80) {
+                if (code >= 0xDC80 && code <= 0xDCFF) {
+                    out += char(code & 0xFF);
+                } else if (code < 0x80) {
                     out += char(code);
                 } else if (code < 0x800) {
                     out += char(0xC0 | code >> 6), out += char(0x80 | (code & 0x3F));

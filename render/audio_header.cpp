@@ -1,0 +1,181 @@
+#include "render/audio_header.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <string_view>
+
+namespace render {
+
+namespace {
+
+// A file read at given offsets.
+class FileBytes {
+public:
+    explicit FileBytes(const std::filesystem::path& path) : file_(path, std::ios::binary) {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(path, error);
+        size_ = error ? 0 : int64_t(size);
+    }
+
+    int64_t size() const { return size_; }
+
+    // `count` bytes from `offset`; empty when the file ends before.
+    std::vector<uint8_t> at(int64_t offset, size_t count) {
+        if (offset < 0 || offset + int64_t(count) > size_) return {};
+        std::vector<uint8_t> bytes(count);
+        file_.clear();
+        file_.seekg(offset);
+        if (!file_.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(count))) return {};
+        return bytes;
+    }
+
+private:
+    std::ifstream file_;
+    int64_t size_ = 0;
+};
+
+uint64_t number(const uint8_t* bytes, int count, bool bigEndian) {
+    uint64_t value = 0;
+    for (int i = 0; i < count; ++i) value |= uint64_t(bytes[bigEndian ? count - 1 - i : i]) << (8 * i);
+    return value;
+}
+
+bool named(const std::vector<uint8_t>& bytes, size_t at, std::string_view id) {
+    return bytes.size() >= at + id.size() && std::memcmp(bytes.data() + at, id.data(), id.size()) == 0;
+}
+
+// WAVE format tags (or the extensible format's subformat) of samples that take blockAlign bytes a frame:
+// PCM, float, A-law and µ-law.
+bool plainWaveFormat(uint64_t tag) {
+    return tag == 1 || tag == 3 || tag == 6 || tag == 7;
+}
+
+constexpr uint64_t kExtensibleTag = 0xFFFE;
+constexpr uint64_t kUnsetSize = 0xFFFFFFFF;
+
+// The format tag and bytes a frame from the body of a `fmt ` chunk; 0 for what is not plain samples.
+uint64_t frameBytes(const std::vector<uint8_t>& body, bool bigEndian) {
+    if (body.size() < 16) return 0;
+    uint64_t tag = number(&body[0], 2, bigEndian);
+    if (tag == kExtensibleTag && body.size() >= 26) tag = number(&body[24], 2, bigEndian);
+    return plainWaveFormat(tag) ? number(&body[12], 2, bigEndian) : 0;
+}
+
+// Whether the bytes from `offset` to the end are chunks (a name of four printable characters and a size
+// that fits), as after a data chunk that is really empty, rather than audio.
+bool chunksToTheEnd(FileBytes& file, int64_t offset, bool bigEndian) {
+    while (offset + 8 <= file.size()) {
+        const auto header = file.at(offset, 8);
+        for (size_t i = 0; i < 4; ++i)
+            if (header[i] < 0x20 || header[i] > 0x7E) return false;
+        const uint64_t size = number(&header[4], 4, bigEndian);
+        offset += int64_t(8 + size + (size & 1));
+    }
+    return offset == file.size() || offset == file.size() + 1;
+}
+
+// RIFF, RIFX (big-endian) and RF64 or BW64 (sizes beyond 4 GiB in a ds64 chunk) WAV files.
+std::optional<HeaderLength> waveLength(FileBytes& file, const std::vector<uint8_t>& start) {
+    const bool bigEndian = named(start, 0, "RIFX");
+    const bool wide = named(start, 0, "RF64") || named(start, 0, "BW64");
+    std::optional<uint64_t> wideData;
+    int64_t wideDataAt = 0;
+    uint64_t frame = 0;
+    for (int64_t at = 12; at + 8 <= file.size();) {
+        const auto header = file.at(at, 8);
+        const uint64_t size = number(&header[4], 4, bigEndian);
+        if (named(header, 0, "ds64")) {
+            const auto body = file.at(at + 8, 16);
+            if (body.empty()) return std::nullopt;
+            wideDataAt = at + 16;
+            wideData = number(&body[8], 8, false);
+        } else if (named(header, 0, "fmt ")) {
+            frame = frameBytes(file.at(at + 8, size_t(std::min<uint64_t>(size, 26))), bigEndian);
+        } else if (named(header, 0, "data")) {
+            if (frame == 0) return std::nullopt;
+            const uint64_t declared = wide && wideData ? *wideData : size;
+            HeaderLength length;
+            length.claimedFrames = int64_t(declared / frame);
+            length.unfinished = declared == 0 || (!wide && declared == kUnsetSize);
+            const int64_t audio = at + 8;
+            if (declared == 0 && !chunksToTheEnd(file, audio, bigEndian)) {
+                // Whole frames to the end of the file, as far as the size field reaches.
+                const uint64_t reach = wide ? UINT64_MAX : kUnsetSize;
+                const uint64_t found =
+                    std::min<uint64_t>(uint64_t(file.size() - audio), reach) / frame * frame;
+                HeaderRepair repair{wide ? wideDataAt : at + 4, std::vector<uint8_t>(wide ? 8 : 4)};
+                for (size_t i = 0; i < repair.bytes.size(); ++i)
+                    repair.bytes[bigEndian ? repair.bytes.size() - 1 - i : i] = uint8_t(found >> (8 * i));
+                length.repair = repair;
+            }
+            return length;
+        }
+        at += int64_t(8 + size + (size & 1));
+    }
+    return std::nullopt;
+}
+
+// Sony Wave64: chunks named by GUIDs, with 64-bit sizes that count their own 24-byte header.
+std::optional<HeaderLength> wave64Length(FileBytes& file) {
+    static constexpr uint8_t kWaveGuidTail[] = {0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1,
+                                                0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+    constexpr int64_t kHeader = 24;
+    uint64_t frame = 0;
+    for (int64_t at = 40; at + kHeader <= file.size();) {
+        const auto header = file.at(at, size_t(kHeader));
+        const uint64_t size = number(&header[16], 8, false);
+        const bool known = std::memcmp(&header[4], kWaveGuidTail, sizeof kWaveGuidTail) == 0;
+        if (known && named(header, 0, "fmt ")) {
+            frame = frameBytes(file.at(at + kHeader, 26), false);
+        } else if (known && named(header, 0, "data")) {
+            if (frame == 0) return std::nullopt;
+            const uint64_t declared = size > uint64_t(kHeader) ? size - kHeader : 0;
+            return HeaderLength{int64_t(declared / frame), declared == 0, std::nullopt};
+        }
+        if (size < uint64_t(kHeader)) return std::nullopt;
+        at += int64_t((size + 7) & ~uint64_t(7));
+    }
+    return std::nullopt;
+}
+
+// AIFF and AIFF-C with uncompressed samples: the frame count is in the COMM chunk.
+std::optional<HeaderLength> aiffLength(FileBytes& file, bool compressed) {
+    static constexpr std::string_view kPlain[] = {"NONE", "sowt", "twos", "raw ", "fl32", "FL32", "fl64",
+                                                  "FL64", "in24", "in32", "ulaw", "ULAW", "alaw", "ALAW"};
+    for (int64_t at = 12; at + 8 <= file.size();) {
+        const auto header = file.at(at, 8);
+        const uint64_t size = number(&header[4], 4, true);
+        if (named(header, 0, "COMM")) {
+            const auto body = file.at(at + 8, compressed ? 22 : 18);
+            if (body.empty()) return std::nullopt;
+            if (compressed) {
+                const std::string_view type(reinterpret_cast<const char*>(&body[18]), 4);
+                if (std::find(std::begin(kPlain), std::end(kPlain), type) == std::end(kPlain))
+                    return std::nullopt;
+            }
+            const auto frames = int64_t(number(&body[2], 4, true));
+            return HeaderLength{frames, frames == 0, std::nullopt};
+        }
+        at += int64_t(8 + size + (size & 1));
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<HeaderLength> readHeaderLength(const std::filesystem::path& path) {
+    FileBytes file(path);
+    const auto start = file.at(0, 12);
+    if (start.empty()) return std::nullopt;
+    if ((named(start, 0, "RIFF") || named(start, 0, "RIFX") || named(start, 0, "RF64") ||
+         named(start, 0, "BW64")) &&
+        named(start, 8, "WAVE"))
+        return waveLength(file, start);
+    if (named(start, 0, "riff")) return wave64Length(file);
+    if (named(start, 0, "FORM") && (named(start, 8, "AIFF") || named(start, 8, "AIFC")))
+        return aiffLength(file, named(start, 8, "AIFC"));
+    return std::nullopt;
+}
+
+} // namespace render
