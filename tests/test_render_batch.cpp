@@ -7,24 +7,6 @@ namespace {
 
 using namespace render_test;
 
-// The files under a folder, by their path in it.
-std::set<std::string> filesUnder(const fs::path& folder) {
-    std::set<std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (!entry.is_directory()) files.insert(entry.path().lexically_relative(folder).string());
-    return files;
-}
-
-// A batch summary without the figures that depend on timing.
-std::string timingFree(std::string summary) {
-    for (const std::string key : {"\"seconds\": ", "\"render_seconds\": ", "\"wall_seconds\": "})
-        for (size_t at = summary.find(key); at != std::string::npos; at = summary.find(key, at + 1)) {
-            const size_t value = at + key.size();
-            summary.replace(value, summary.find_first_of(",}", value) - value, "null");
-        }
-    return summary;
-}
-
 // Everything under a folder, by path: each file's bytes, each link's target. What a refused command must
 // leave as it was.
 std::map<std::string, std::string> snapshot(const fs::path& folder) {
