@@ -190,7 +190,7 @@ LoudnessMeter::LoudnessMeter(int channels, int sampleRate, MonoCount mono)
     // libebur128 rounds a 100 ms window down to whole frames the same way, and its gating hop to the
     // nearest frame.
     : truePeak_(channels, sampleRate), channels_(channels), hopFrames_(std::max(1, sampleRate / 10)),
-      blocksFromHops_(sampleRate % 10 < 5), pieceLargest_(size_t(channels)) {
+      blocksFromHops_(sampleRate % 10 < 5) {
     state_ =
         ebur128_init(unsigned(channels), unsigned(sampleRate),
                      blocksFromHops_ ? EBUR128_MODE_M : EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA);
@@ -210,8 +210,8 @@ void LoudnessMeter::add(const float* interleaved, int64_t frames) {
         const int64_t take = std::min(frames, hopFrames_ - sinceHop_);
         ebur128_add_frames_float(meter(state_), interleaved, size_t(take));
         truePeak_.add(interleaved, take);
-        largestMagnitudes(interleaved, size_t(take), size_t(channels_), pieceLargest_);
-        for (const float largest : pieceLargest_) hopPeak_ = std::max(hopPeak_, largest);
+        // The true-peak meter has just found each channel's largest sample of these frames.
+        hopPeak_ = std::max(hopPeak_, truePeak_.pieceLargest());
         interleaved += take * channels_;
         frames -= take;
         frames_ += take;

@@ -42,6 +42,8 @@ public:
     // Linear, the largest of the channels, never below the largest sample.
     double peak() const { return std::max(truePeak_, samplePeak_); }
     double samplePeak() const { return samplePeak_; }
+    // The largest sample magnitude of the last piece added, over every channel (NaNs left out).
+    float pieceLargest() const { return *std::max_element(pieceLargest_.begin(), pieceLargest_.end()); }
     // How many pieces came and how many of them libebur128 measured.
     int64_t pieces() const { return pieces_; }
     int64_t measuredPieces() const { return measuredPieces_; }
@@ -102,7 +104,6 @@ private:
     std::vector<double> shortTerm_;
     std::vector<float> hopPeaks_;
     float hopPeak_ = 0.0f;            // of the hop under way
-    std::vector<float> pieceLargest_; // each channel's, of the frames added last
     // The powers of the 400 ms blocks and of the 3 s blocks (one a second) at or above the absolute
     // gate, in order, as libebur128 keeps them for the integrated loudness and the loudness range.
     std::vector<double> gatingBlocks_;
