@@ -6,6 +6,9 @@
 # under GNU parallel as before batches, then batches at -j 1 and -j 2 and with options that trade figures for
 # time. Each variant runs in turn, ROUNDS times, so that variants are compared inside one run.
 #   bench/batch_throughput.sh [BUILD_DIR] [ROUNDS] [-- EXTRA RENDERER OPTIONS]
+# With VANDREL_BASELINE_BUILD naming another build folder, only batch -j 2 runs, this build and that one
+# taking turns, ROUNDS times each, on the same files: a comparison that a machine's changing speed affects
+# alike.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -39,6 +42,14 @@ measure() {
 batch=("$render" --out-dir "$work/out" --format flac "$work/in" --json "$work/summary.json" -q "$@")
 echo "| variant | wall s | x real time | hours of audio per minute | CPU s per hour of audio | peak RSS MB | load before |"
 echo "|---|---|---|---|---|---|---|"
+if [ -n "${VANDREL_BASELINE_BUILD:-}" ]; then
+    baseline=("$VANDREL_BASELINE_BUILD/vandrel2-render" "${batch[@]:1}")
+    for round in $(seq 1 "$rounds"); do
+        measure "batch -j 2, $build" "${batch[@]}" -j 2
+        measure "batch -j 2, $VANDREL_BASELINE_BUILD" "${baseline[@]}" -j 2
+    done
+    exit 0
+fi
 for round in $(seq 1 "$rounds"); do
     # The field's usual tool: EBU R128 loudness normalisation in one pass, to the plug-in's default target
     # (-23 LUFS) under the renderer's default ceiling (-1 dBTP), into 16-bit FLAC at the input's rate.
