@@ -157,14 +157,23 @@ SF_VIRTUAL_IO repairedIo = {
     },
     [](void* data, sf_count_t count, void* file) -> sf_count_t {
         RepairedFile& f = repaired(file);
-        const ssize_t got = ::pread(f.descriptor, data, size_t(count), f.position);
-        if (got <= 0) return 0;
-        const auto& [at, bytes] = f.repair;
-        for (int64_t i = std::max(at, f.position);
-             i < std::min<int64_t>(at + int64_t(bytes.size()), f.position + got); ++i)
-            static_cast<uint8_t*>(data)[i - f.position] = bytes[size_t(i - at)];
-        f.position += got;
-        return got;
+        auto* out = static_cast<uint8_t*>(data);
+        const auto& header = f.repair.header;
+        const auto headerSize = int64_t(header.size());
+        count = std::max<sf_count_t>(0, std::min<sf_count_t>(count, f.size - f.position));
+        sf_count_t done = 0;
+        if (f.position < headerSize) {
+            done = std::min<sf_count_t>(count, headerSize - f.position);
+            std::memcpy(out, header.data() + f.position, size_t(done));
+        }
+        while (done < count) {
+            const ssize_t got = ::pread(f.descriptor, out + done, size_t(count - done),
+                                        off_t(f.repair.audioAt + f.position + done - headerSize));
+            if (got <= 0) break;
+            done += got;
+        }
+        f.position += done;
+        return done;
     },
     [](const void*, sf_count_t, void*) -> sf_count_t { return 0; },
     [](void* file) -> sf_count_t { return repaired(file).position; },
@@ -183,8 +192,8 @@ AudioReader::AudioReader(const std::filesystem::path& path) : path_(path) {
         repaired_->descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (repaired_->descriptor < 0)
             throw FileError(path, "cannot read: " + std::string(std::strerror(errno)));
-        repaired_->size = int64_t(std::filesystem::file_size(path, error));
         repaired_->repair = *header->repair;
+        repaired_->size = int64_t(repaired_->repair.header.size()) + repaired_->repair.audioBytes;
         file_ = sf_open_virtual(&repairedIo, SFM_READ, &info, repaired_.get());
     } else {
         file_ = sf_open(path.c_str(), SFM_READ, &info);

@@ -75,6 +75,49 @@ bool chunksToTheEnd(FileBytes& file, int64_t offset, bool bigEndian) {
     return offset == file.size() || offset == file.size() + 1;
 }
 
+// The size of a data chunk whose 32-bit size wrapped around at 4 GiB: the largest `declared` + k·4 GiB
+// that the file holds with only chunks after it; nothing when there is none.
+std::optional<uint64_t> unwrappedSize(FileBytes& file, int64_t audio, uint64_t declared) {
+    std::optional<uint64_t> found;
+    for (uint64_t size = declared + (uint64_t(1) << 32); audio + int64_t(size) <= file.size();
+         size += uint64_t(1) << 32)
+        if (chunksToTheEnd(file, audio + int64_t(size + (size & 1)), false)) found = size;
+    return found;
+}
+
+void putNumber(std::vector<uint8_t>& bytes, size_t at, uint64_t value, size_t count, bool bigEndian) {
+    for (size_t i = 0; i < count; ++i)
+        bytes[at + (bigEndian ? count - 1 - i : i)] = uint8_t(value >> (8 * i));
+}
+
+// The header up to the audio with the data size set to `audioBytes`. A plain WAV's 32-bit size cannot hold
+// more than 4 GiB: that header becomes RF64's, a ds64 chunk with the sizes before the file's own chunks.
+std::optional<HeaderRepair> repairedHeader(FileBytes& file, int64_t audio, uint64_t audioBytes, bool wide,
+                                           int64_t wideDataAt, bool bigEndian) {
+    HeaderRepair repair{file.at(0, size_t(audio)), audio, int64_t(audioBytes)};
+    if (repair.header.empty()) return std::nullopt;
+    if (wide) {
+        putNumber(repair.header, size_t(wideDataAt), audioBytes, 8, false);
+    } else if (audioBytes < kUnsetSize) {
+        putNumber(repair.header, size_t(audio - 4), audioBytes, 4, bigEndian);
+    } else {
+        if (bigEndian) return std::nullopt; // RF64 is little-endian only
+        constexpr size_t kDs64 = 8 + 28;
+        std::vector<uint8_t> header(12 + kDs64);
+        std::memcpy(header.data(), "RF64\xFF\xFF\xFF\xFFWAVEds64", 16);
+        putNumber(header, 16, 28, 4, false);
+        const uint64_t total = header.size() + repair.header.size() - 12 + audioBytes;
+        putNumber(header, 20, total - 8, 8, false); // the whole file's size
+        putNumber(header, 28, audioBytes, 8, false);
+        putNumber(header, 36, 0, 8, false); // the frame count, for compressed data only
+        putNumber(header, 44, 0, 4, false); // no table of further sizes
+        header.insert(header.end(), repair.header.begin() + 12, repair.header.end());
+        putNumber(header, header.size() - 4, kUnsetSize, 4, false);
+        repair.header = std::move(header);
+    }
+    return repair;
+}
+
 // RIFF, RIFX (big-endian) and RF64 or BW64 (sizes beyond 4 GiB in a ds64 chunk) WAV files.
 std::optional<HeaderLength> waveLength(FileBytes& file, const std::vector<uint8_t>& start) {
     const bool bigEndian = named(start, 0, "RIFX");
@@ -99,16 +142,21 @@ std::optional<HeaderLength> waveLength(FileBytes& file, const std::vector<uint8_
             length.claimedFrames = int64_t(declared / frame);
             length.unfinished = declared == 0 || (!wide && declared == kUnsetSize);
             const int64_t audio = at + 8;
-            if (declared == 0 && !chunksToTheEnd(file, audio, bigEndian)) {
-                // Whole frames to the end of the file, as far as the size field reaches.
-                const uint64_t reach = wide ? UINT64_MAX : kUnsetSize;
-                const uint64_t found =
-                    std::min<uint64_t>(uint64_t(file.size() - audio), reach) / frame * frame;
-                HeaderRepair repair{wide ? wideDataAt : at + 4, std::vector<uint8_t>(wide ? 8 : 4)};
-                for (size_t i = 0; i < repair.bytes.size(); ++i)
-                    repair.bytes[bigEndian ? repair.bytes.size() - 1 - i : i] = uint8_t(found >> (8 * i));
-                length.repair = repair;
-            }
+            const auto rest = uint64_t(file.size() - audio);
+            // The audio's real size, where the header's is not it: to the end of the file when the size was
+            // never filled in (libsndfile reads a plain WAV's unset 0xFFFFFFFF to the end itself, but only
+            // as far as 4 GiB).
+            std::optional<uint64_t> real;
+            if (declared == 0 && !chunksToTheEnd(file, audio, bigEndian))
+                real = rest;
+            else if (!wide && declared == kUnsetSize && rest > kUnsetSize)
+                real = rest;
+            else if (!wide && rest > kUnsetSize &&
+                     !chunksToTheEnd(file, audio + int64_t(declared + (declared & 1)), bigEndian))
+                real = unwrappedSize(file, audio, declared);
+            if (real)
+                length.repair =
+                    repairedHeader(file, audio, *real / frame * frame, wide, wideDataAt, bigEndian);
             return length;
         }
         at += int64_t(8 + size + (size & 1));

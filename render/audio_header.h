@@ -10,17 +10,20 @@
 
 namespace render {
 
-// Bytes a reader is handed in place of the file's own.
+// What a reader is handed in place of the file: `header`, then `audioBytes` of the file's own bytes from
+// `audioAt`.
 struct HeaderRepair {
-    int64_t offset = 0;
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> header;
+    int64_t audioAt = 0, audioBytes = 0;
 };
 
 struct HeaderLength {
     int64_t claimedFrames = 0; // as the header says
     // The data size was never filled in: 0, or 0xFFFFFFFF in a plain WAV.
     bool unfinished = false;
-    // For a WAV whose data size reads 0 while audio follows: the size that reaches the end of the file.
+    // For a WAV whose data size reads 0 while audio follows, or a plain WAV whose audio runs past the 4 GiB
+    // its sizes reach (never filled in, or wrapped around): a header that gives the audio's whole length,
+    // as RF64 beyond 4 GiB.
     std::optional<HeaderRepair> repair;
 };
 

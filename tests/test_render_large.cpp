@@ -1,6 +1,11 @@
 // vandrel2-render on files beyond 4 GiB, where 32-bit sizes end: a Wave64 input, a WAV output that must
-// become RF64, and that RF64 read back. Slow and needs about 5 GiB of disk (CTest label "large").
+// become RF64, and that RF64 read back; plain WAV files of that length whose sizes were never written or
+// wrapped around. Slow and needs about 5 GiB of disk (CTest label "large").
 #include "test_render_support.h"
+
+#include "render/audio_file.h"
+
+#include <gmock/gmock.h>
 
 #include <sys/statvfs.h>
 
@@ -82,6 +87,58 @@ TEST_F(Render, FilesBeyondFourGibibytesAreWrittenAndReadWhole) {
     EXPECT_EQ(result.err, ""); // no warning: the header and the file agree
     fs::remove(file("long.wav"));
     expectMarks(file("back.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+}
+
+// Plain WAV files beyond 4 GiB as recorders and old writers leave them: a data size a recorder never
+// filled in (0, or 0xFFFFFFFF), or one that wrapped around at 4 GiB. Each is read to its last frame, with
+// the warning of what the header claimed.
+TEST_F(Render, PlainWavesBeyondFourGibibytesWithUnsetOrWrappedSizesAreReadWhole) {
+    struct statvfs disk {};
+    ASSERT_EQ(statvfs(dir_.c_str(), &disk), 0);
+    if (uint64_t(disk.f_bavail) * disk.f_frsize < (uint64_t(1) << 30))
+        GTEST_SKIP() << "needs 1 GiB free in " << dir_;
+    const fs::path path = file("recorder.wav");
+    const int out = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(out, 0);
+    const auto put = [&](int64_t at, auto value) {
+        ASSERT_EQ(pwrite(out, &value, sizeof value, at), ssize_t(sizeof value));
+    };
+    // RIFF, a 16-byte fmt chunk of 64-bit float stereo at kRate, then the data chunk's header at 36.
+    constexpr int64_t kData = 44;
+    ASSERT_EQ(pwrite(out, "RIFF\0\0\0\0WAVEfmt ", 16, 0), 16);
+    put(16, uint32_t(16));
+    put(20, uint16_t(3));
+    put(22, uint16_t(2));
+    put(24, uint32_t(kRate));
+    put(28, uint32_t(kRate * 16));
+    put(32, uint16_t(16));
+    put(34, uint16_t(64));
+    ASSERT_EQ(pwrite(out, "data", 4, 36), 4);
+    ASSERT_EQ(ftruncate(out, off_t(kData + kFrames * 16)), 0);
+    for (const auto& [frame, channel, value] : kMarks) put(kData + frame * 16 + channel * 8, value);
+
+    const uint32_t wrapped = uint32_t(kFrames * 16);
+    for (const uint32_t declared : {uint32_t(0), uint32_t(0xFFFFFFFF), wrapped}) {
+        put(4, declared == wrapped ? uint32_t(kData - 8 + kFrames * 16) : declared);
+        put(40, declared);
+        render::AudioReader reader(path);
+        std::vector<double> chunk(2 * 65536);
+        int64_t frames = 0;
+        double sum = 0;
+        for (int64_t got; (got = reader.read(chunk.data(), 65536)) > 0; frames += got) {
+            for (int64_t i = 0; i < 2 * got; ++i) sum += std::abs(chunk[size_t(i)]);
+            for (const auto& [frame, channel, value] : kMarks) {
+                if (frame >= frames && frame < frames + got) {
+                    EXPECT_EQ(chunk[size_t(2 * (frame - frames) + channel)], value) << declared;
+                }
+            }
+        }
+        EXPECT_EQ(frames, kFrames) << "data size " << declared;
+        EXPECT_EQ(sum, 0.875) << "data size " << declared; // the marks and nothing else
+        EXPECT_THAT(reader.lengthWarning().value_or(""), testing::HasSubstr("read to the end of the file"))
+            << "data size " << declared;
+    }
+    close(out);
 }
 
 } // namespace
