@@ -75,6 +75,30 @@ bool chunksToTheEnd(FileBytes& file, int64_t offset, bool bigEndian) {
     return offset == file.size() || offset == file.size() + 1;
 }
 
+// Where chunks that follow audio of unknown length begin (a writer that streamed the audio and added its
+// tags at the end, without going back to the sizes): the first known chunk name in the file's last 16 MiB,
+// a whole number of frames after the audio begins, from which only chunks follow. The end of the file when
+// there is none.
+int64_t trailingChunks(FileBytes& file, int64_t audio, uint64_t frame, bool bigEndian) {
+    static constexpr std::string_view kNames[] = {"LIST", "id3 ", "ID3 ", "bext", "iXML", "axml", "cue ",
+                                                  "smpl", "inst", "PEAK", "JUNK", "_PMX", "cart", "umid"};
+    constexpr int64_t kWindow = 16 << 20;
+    const int64_t from = std::max(audio, file.size() - kWindow);
+    const auto tail = file.at(from, size_t(file.size() - from));
+    for (int64_t at = from; at + 8 <= file.size(); ++at) {
+        const uint64_t audioBytes = uint64_t(at - audio);
+        // Chunks start on even bytes: after an odd number of audio bytes comes a pad byte.
+        const bool whole = audioBytes % frame == 0 || (audioBytes % 2 == 0 && (audioBytes - 1) % frame == 0 &&
+                                                       (audioBytes - 1) % 2 == 1);
+        if (!whole) continue;
+        const std::string_view name(reinterpret_cast<const char*>(&tail[size_t(at - from)]), 4);
+        if (std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames) &&
+            chunksToTheEnd(file, at, bigEndian))
+            return at;
+    }
+    return file.size();
+}
+
 // The size of a data chunk whose 32-bit size wrapped around at 4 GiB: the largest `declared` + k·4 GiB
 // that the file holds with only chunks after it; nothing when there is none.
 std::optional<uint64_t> unwrappedSize(FileBytes& file, int64_t audio, uint64_t declared) {
@@ -143,14 +167,13 @@ std::optional<HeaderLength> waveLength(FileBytes& file, const std::vector<uint8_
             length.unfinished = declared == 0 || (!wide && declared == kUnsetSize);
             const int64_t audio = at + 8;
             const auto rest = uint64_t(file.size() - audio);
-            // The audio's real size, where the header's is not it: to the end of the file when the size was
-            // never filled in (libsndfile reads a plain WAV's unset 0xFFFFFFFF to the end itself, but only
-            // as far as 4 GiB).
+            // The audio's real size, where the header's is not it: up to the chunks a writer may have added
+            // after it, or the end of the file, when the size was never filled in (libsndfile would read a
+            // plain WAV's unset 0xFFFFFFFF through those chunks, and only as far as 4 GiB).
             std::optional<uint64_t> real;
-            if (declared == 0 && !chunksToTheEnd(file, audio, bigEndian))
-                real = rest;
-            else if (!wide && declared == kUnsetSize && rest > kUnsetSize)
-                real = rest;
+            if ((declared == 0 && !chunksToTheEnd(file, audio, bigEndian)) ||
+                (!wide && declared == kUnsetSize))
+                real = uint64_t(trailingChunks(file, audio, frame, bigEndian) - audio);
             else if (!wide && rest > kUnsetSize &&
                      !chunksToTheEnd(file, audio + int64_t(declared + (declared & 1)), bigEndian))
                 real = unwrappedSize(file, audio, declared);

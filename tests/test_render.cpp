@@ -597,6 +597,7 @@ TEST_F(Render, DamagedRecordingsAreLevelledAsFarAsTheyGoWithAWarningOfWhatTheHea
     ASSERT_EQ(wav.substr(36, 4), "data"); // a plain 44-byte header: the data size at byte 40
     const size_t wideData = made["rf64"].find("ds64") + 16, w64Data = made["w64"].find("data") + 16;
     const std::string twoSeconds = "0:02 of audio (96000 frames)";
+    const std::string tagsAfter("LIST\x16\0\0\0INFOISFT\x0a\0\0\0Recorder\0\0", 30);
     struct Damage {
         std::string name, bytes;
         size_t frames;       // found in the file; 0 for some but not all
@@ -608,6 +609,13 @@ TEST_F(Render, DamagedRecordingsAreLevelledAsFarAsTheyGoWithAWarningOfWhatTheHea
          "the header was never finished: it claims 0:00 of audio (0 frames), the file holds 0:02 (96000 "
          "frames); read to the end of the file"},
         {"unset.wav", patched(wav, 40, 0xFFFFFFFF, 4), kFrames,
+         "the header was never finished: it claims 6:12:50 of audio (1073741823 frames), the file holds 0:02 "
+         "(96000 frames)"},
+        // A writer that streamed the audio, added its tags at the end and never went back to the sizes.
+        {"tagged-after.wav", patched(wav, 40, 0, 4) + tagsAfter, kFrames,
+         "the header was never finished: it claims 0:00 of audio (0 frames), the file holds 0:02 (96000 "
+         "frames)"},
+        {"unset-tagged-after.wav", patched(wav, 40, 0xFFFFFFFF, 4) + tagsAfter, kFrames,
          "the header was never finished: it claims 6:12:50 of audio (1073741823 frames), the file holds 0:02 "
          "(96000 frames)"},
         {"unfinished.rf64", patched(made["rf64"], wideData, 0, 8), kFrames,
