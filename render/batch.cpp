@@ -259,9 +259,7 @@ private:
 };
 
 std::string figure(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", value);
-    return text;
+    return formatted(value, "%.1f");
 }
 
 } // namespace
@@ -499,10 +497,7 @@ Totals totalsOf(const std::vector<std::string>& records) {
 const char* const kStatuses[] = {"done", "skipped", "failed", "interrupted", "not started"};
 
 std::string cell(std::optional<double> value, const char* format = "%.1f") {
-    if (!value) return "-";
-    char text[32];
-    std::snprintf(text, sizeof text, format, *value);
-    return text;
+    return value ? formatted(*value, format) : "-";
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "render/delivery.h"
 
 #include "render/json.h"
+#include "render/progress.h"
 
 #include <cmath>
 #include <cstdio>
@@ -16,9 +17,7 @@ double tenths(double value) {
 
 std::string figure(double value, const char* format = "%.1f") {
     if (!std::isfinite(value)) return value < 0 ? "-inf" : "none";
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
+    return formatted(value, format);
 }
 
 std::string limits(const VerdictCheck& check) {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace render {
 
@@ -26,12 +25,6 @@ constexpr double kMuchUnderFloor = 0.25;
 // leaves out the pauses a short-term window spans.
 constexpr double kFloorMarginDb = 3.0;
 constexpr double kMaterialRangeDb = 30.0;
-
-std::string number(double value, const char* format = "%.1f") {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
 
 double decibels(double linear) {
     return linear > 0.0 ? 20.0 * std::log10(linear) : -INFINITY;
@@ -96,7 +89,7 @@ double floorUnder(std::vector<double> peaksDbfs, const RenderResult& result) {
 }
 
 std::string setFloor(double floor) {
-    return "--set \"Noise Floor=" + number(floor, "%.0f") + "\"";
+    return "--set \"Noise Floor=" + formatted(floor, "%.0f") + "\"";
 }
 
 // Where the automatic threshold raised the floor before `until` (seconds), from the first rise to the last.
@@ -146,11 +139,11 @@ std::string stretchWarning(const RenderResult& result, const Timeline& timeline,
     const double hops = double(last - first + 1);
     const double outputLufs = 10.0 * std::log10(outputSum / hops),
                  inputLufs = 10.0 * std::log10(inputSum / hops);
-    std::string text = "from " + formatClock(from) + " to " + formatClock(to) + " (" +
-                       number(to - from, "%.0f") + " s) the output stays more than " +
-                       number(kQuietStretchLu, "%.0f") + " LU under the target, " +
-                       (outputLufs > kAbsoluteGateLufs ? "at " + number(outputLufs) + " LUFS" : "silent") +
-                       " where the input is at " + number(inputLufs) + " LUFS";
+    std::string text =
+        "from " + formatClock(from) + " to " + formatClock(to) + " (" + formatted(to - from, "%.0f") +
+        " s) the output stays more than " + formatted(kQuietStretchLu, "%.0f") + " LU under the target, " +
+        (outputLufs > kAbsoluteGateLufs ? "at " + formatted(outputLufs, "%.1f") + " LUFS" : "silent") +
+        " where the input is at " + formatted(inputLufs, "%.1f") + " LUFS";
     // The stages cut no further than to the target: an output further under the input is the gate's.
     const bool gated = percentile(gains, 0.5) < -std::max(0.0, inputLufs - target) - kGatedBelowInputDb;
     const double peak = percentile(peaks, 0.5);
@@ -159,22 +152,23 @@ std::string stretchWarning(const RenderResult& result, const Timeline& timeline,
         const auto rise = floorRise(result, to);
         if (result.trace.automaticThreshold && rise && result.noiseFloor && highestFloor > *result.noiseFloor)
             return text + ": the automatic threshold raised the noise floor from " +
-                   number(*result.noiseFloor, "%.0f") + " to " + number(rise->highest, "%.0f") +
+                   formatted(*result.noiseFloor, "%.0f") + " to " + formatted(rise->highest, "%.0f") +
                    " dBFS during steady material at " + formatClock(rise->from) + " to " +
-                   formatClock(rise->to) + ", and the input here peaks under it (at " + number(peak, "%.0f") +
+                   formatClock(rise->to) + ", and the input here peaks under it (at " +
+                   formatted(peak, "%.0f") +
                    " dBFS), so the gate closed; set --set \"Automatic Threshold=off\" to keep the floor "
                    "where it was "
                    "set";
-        return text + ": the input here peaks at " + number(peak, "%.0f") +
-               " dBFS, under the Noise Floor of " + number(highestFloor, "%.0f") +
+        return text + ": the input here peaks at " + formatted(peak, "%.0f") +
+               " dBFS, under the Noise Floor of " + formatted(highestFloor, "%.0f") +
                " dBFS, where the gate closes and holds the leveler; set a lower " + "floor, e.g. " +
                setFloor(floorUnder(peaks, result));
     }
     if (gated)
-        return text + ": the gate was closed (the output is " + number(-percentile(gains, 0.5), "%.0f") +
-               " dB under the input) though the input here peaks at " + number(peak, "%.0f") +
+        return text + ": the gate was closed (the output is " + formatted(-percentile(gains, 0.5), "%.0f") +
+               " dB under the input) though the input here peaks at " + formatted(peak, "%.0f") +
                " dBFS; a lower floor keeps it open, e.g. " + setFloor(floorUnder(peaks, result));
-    return text + ": the leveler raised it by " + number(outputLufs - inputLufs) +
+    return text + ": the leveler raised it by " + formatted(outputLufs - inputLufs, "%.1f") +
            " dB only (its gain climbs over seconds and stops at its stages' largest); \"Input Trim\" adds "
            "gain "
            "from the start";
@@ -187,22 +181,22 @@ std::string targetMissCause(const RenderResult& result) {
     if (result.inputMeasured) {
         if (!(result.input.samplePeak > result.inputFloorDbfs))
             return "the input is silent: no sample above its quantization floor (" +
-                   number(result.inputFloorDbfs, "%.0f") + " dBFS)";
+                   formatted(result.inputFloorDbfs, "%.0f") + " dBFS)";
         if (!std::isfinite(result.input.integrated) && seconds < kShortestMeasuredSeconds)
             return "the input lasts " +
                    (result.frames < result.sampleRate
                         ? std::to_string(result.frames) + (result.frames == 1 ? " sample" : " samples")
-                        : number(seconds, "%.2f") + " s") +
-                   ", less than the " + number(kShortestMeasuredSeconds, "%.1f") +
+                        : formatted(seconds, "%.2f") + " s") +
+                   ", less than the " + formatted(kShortestMeasuredSeconds, "%.1f") +
                    " s a loudness measurement needs";
         if (!std::isfinite(result.input.integrated))
-            return "the input stays under " + number(kAbsoluteGateLufs, "%.0f") +
+            return "the input stays under " + formatted(kAbsoluteGateLufs, "%.0f") +
                    " LUFS, below which a loudness measurement counts nothing";
         if (result.noiseFloor && result.input.truePeak < *result.noiseFloor) {
             const double suggested = std::max(result.noiseFloorLowest.value_or(-INFINITY),
                                               std::floor(result.input.truePeak - 10.0));
-            return "the input's peaks (" + number(result.input.truePeak) +
-                   " dBTP) stay below the Noise Floor (" + number(*result.noiseFloor, "%.0f") +
+            return "the input's peaks (" + formatted(result.input.truePeak, "%.1f") +
+                   " dBTP) stay below the Noise Floor (" + formatted(*result.noiseFloor, "%.0f") +
                    " dBFS), so the gate never opens; set a lower floor, e.g. " + setFloor(suggested);
         }
         // The gate held the leveler back over much of the programme.
@@ -217,13 +211,14 @@ std::string targetMissCause(const RenderResult& result) {
         }
         const double share = peaks.empty() ? 0.0 : double(underFloor) / double(peaks.size());
         if (result.target && result.output.integrated < *result.target && share >= kMuchUnderFloor)
-            return "the input's peaks sit under the Noise Floor for " + number(100.0 * share, "%.0f") +
+            return "the input's peaks sit under the Noise Floor for " + formatted(100.0 * share, "%.0f") +
                    " % of the programme, where the gate holds the leveler back; set a lower floor, e.g. " +
                    setFloor(floorUnder(peaks, result));
     }
     if (!std::isfinite(result.output.integrated)) return "the output is silent";
     if (result.ceiling && result.ceiling->largestReduction > 3.0)
-        return "the true-peak ceiling lowered peaks by up to " + number(result.ceiling->largestReduction) +
+        return "the true-peak ceiling lowered peaks by up to " +
+               formatted(result.ceiling->largestReduction, "%.1f") +
                " dB: the programme's peaks leave no room for this target";
     return "";
 }

@@ -5,10 +5,10 @@
 #include "render/audio_file.h"
 #include "render/delivery.h"
 #include "render/json.h"
+#include "render/progress.h"
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <sndfile.h>
 
 namespace render {
@@ -35,12 +35,6 @@ bool decodedDiffers(int format) {
     default:
         return false;
     }
-}
-
-std::string number(double value, const char* format) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
 }
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
@@ -126,34 +120,37 @@ std::string passesText(const RenderResult& result) {
         else
             text += "counted once, as BS.1770 counts one channel" +
                     (result.monoPluginTarget ? "; the plug-in, fed it on both inputs, aimed at " +
-                                                   number(*result.monoPluginTarget, "%.0f") + " LUFS"
+                                                   formatted(*result.monoPluginTarget, "%.0f") + " LUFS"
                                              : std::string()) +
                     "\n";
     }
     if (result.correction) {
         const LoudnessCorrection& correction = *result.correction;
         text += "Corrected:   the first render missed the target by " +
-                number(correction.missedByLu, "%+.1f") + " LU; rendered again (" +
+                formatted(correction.missedByLu, "%+.1f") + " LU; rendered again (" +
                 (correction.steps > 1
                      ? "in " + std::to_string(correction.steps) + " steps, as the ceiling took part back"
                      : "once") +
                 ") with ";
         if (correction.trimTo)
-            text += "Output Trim " + number(*correction.trimFrom, "%+.1f") + " -> " +
-                    number(*correction.trimTo, "%+.1f") + " dB" + (correction.gainDb != 0.0 ? " and " : "");
+            text += "Output Trim " + formatted(*correction.trimFrom, "%+.1f") + " -> " +
+                    formatted(*correction.trimTo, "%+.1f") + " dB" +
+                    (correction.gainDb != 0.0 ? " and " : "");
         if (correction.gainDb != 0.0 || !correction.trimTo)
-            text += number(correction.gainDb, "%+.2f") + " dB before the ceiling";
+            text += formatted(correction.gainDb, "%+.2f") + " dB before the ceiling";
         text += "\n";
     }
     if (result.decoded) {
         const DecodedCheck& decoded = *result.decoded;
         const double share = result.seconds > 0 ? 100.0 * decoded.seconds / result.seconds : 0.0;
         text += "Decoded:     the output's figures are of the written file decoded again (" +
-                number(decoded.seconds, "%.2f") + " s, " + number(share, "%.0f") + " % of the render)\n";
+                formatted(decoded.seconds, "%.2f") + " s, " + formatted(share, "%.0f") +
+                " % of the render)\n";
         if (decoded.renders > 1)
-            text += "             its true peak came out at " + number(decoded.firstTruePeak, "%.2f") +
-                    " dBTP, over the ceiling; rendered again under " + number(decoded.ceilingUsed, "%.2f") +
-                    " dBTP (" + std::to_string(decoded.renders) + " renders)\n";
+            text += "             its true peak came out at " + formatted(decoded.firstTruePeak, "%.2f") +
+                    " dBTP, over the ceiling; rendered again under " +
+                    formatted(decoded.ceilingUsed, "%.2f") + " dBTP (" + std::to_string(decoded.renders) +
+                    " renders)\n";
     }
     return text;
 }

@@ -22,6 +22,12 @@ std::string formatClock(double seconds) {
     return text;
 }
 
+std::string formatted(double value, const char* format) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
 std::string counted(int64_t count, const std::string& noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }

@@ -10,6 +10,9 @@ namespace render {
 // m:ss, or h:mm:ss from an hour on.
 std::string formatClock(double seconds);
 
+// A number as printf's `format` (one conversion of a double) writes it.
+std::string formatted(double value, const char* format);
+
 // "1 sample", "2 samples": a count with its noun, in the plural (an s added) but for one.
 std::string counted(int64_t count, const std::string& noun);
 

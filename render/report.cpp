@@ -18,9 +18,7 @@ namespace {
 std::string number(double value, const char* format = "%.2f") {
     if (std::isnan(value)) return "-";
     if (!std::isfinite(value)) return value < 0 ? "-inf" : "inf";
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
+    return formatted(value, format);
 }
 
 std::string joined(const std::vector<std::string>& texts) {
