@@ -1,6 +1,7 @@
 #include "render/plugin_controls.h"
 
 #include "hosting/parameters.h"
+#include "render/progress.h"
 
 #include <algorithm>
 #include <cmath>
@@ -25,24 +26,20 @@ std::optional<double> displayedValue(hosting::Plugin& plugin, const std::string&
 std::vector<std::pair<std::string, std::string>> presetSettings(const leveler::DeliveryPreset& preset) {
     std::vector<std::pair<std::string, std::string>> settings;
     for (const leveler::PresetSetting& setting : preset.settings)
-        if (setting.symbol != nullptr) {
-            char value[32];
-            std::snprintf(value, sizeof value, "%g", setting.value);
-            settings.emplace_back(leveler::ParameterNamed(setting.symbol).name, value);
-        }
+        if (setting.symbol != nullptr)
+            settings.emplace_back(leveler::ParameterNamed(setting.symbol).name,
+                                  formatted(setting.value, "%g"));
     return settings;
 }
 
 std::optional<double> raiseTargetForMono(hosting::Plugin& plugin, double target,
                                          std::vector<std::string>& notes) {
-    const double raised = std::round(target + kDualMonoDb);
-    char value[32];
-    std::snprintf(value, sizeof value, "%g", raised);
+    const std::string value = formatted(std::round(target + kDualMonoDb), "%g");
     try {
         hosting::setParameterValue(plugin, hosting::findParameter(plugin, kTargetParameter), value);
         return displayedValue(plugin, kTargetParameter);
     } catch (const hosting::ParameterError&) {
-        notes.push_back("the plug-in's target cannot be raised to " + std::string(value) +
+        notes.push_back("the plug-in's target cannot be raised to " + value +
                         " LUFS for a mono file counted once; it reads about 3 LU under the target");
         return std::nullopt;
     }

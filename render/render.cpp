@@ -405,10 +405,8 @@ std::vector<std::string> configurePlugin(hosting::Plugin& plugin, const PluginSe
     }
     auto settings = setup.settings;
     if (setup.target) {
-        char value[32];
-        std::snprintf(value, sizeof value, "%g", *setup.target);
         if (displayedValue(plugin, kTargetParameter))
-            settings.emplace_back(kTargetParameter, value);
+            settings.emplace_back(kTargetParameter, formatted(*setup.target, "%g"));
         else
             notes.push_back("the plug-in has no \"" + std::string(kTargetParameter) +
                             "\" parameter; --target only sets the target the output is compared with");
