@@ -564,11 +564,17 @@ protected:
         argv.push_back(nullptr);
         ASSERT_EQ(posix_spawn(&renderer, argv[0], nullptr, nullptr, argv.data(), environ), 0);
     }
-    // Exit status of the renderer.
+    // Exit status of the renderer, once the X server has also taken its window away: the server does that
+    // when it notices the connection closed, which may come after the exit, and a window left over would be
+    // taken for the next renderer's.
     int Finish() {
         int status = -1;
         waitpid(renderer, &status, 0);
         renderer = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (Find() != 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(Find(), 0u) << "the renderer's window outlived it";
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
